@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+// An error that ends the user action it occurs in and is shown in the
+// standard error box (see UserMessages::showError). The message is display
+// text: our own wording, a file name or a reason from a library.
+class AppError : public std::exception
+{
+public:
+    explicit AppError(QString message) : m_message(std::move(message)) {}
+
+    const QString &message() const { return m_message; }
+    const char *what() const noexcept override { return "AppError"; }
+
+private:
+    QString m_message;
+};
+
+// The standard error box's text: the message with "." added when its last
+// character sorts above "." (so none follows ")" or ".").
+QString errorBoxText(const QString &message);
