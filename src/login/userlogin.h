@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+
+class AccountMenuEntries;
+class Browser;
+class UserMessages;
+class UserSession;
+
+// What the login routine reads from the login window at the moment it needs it.
+class LoginForm
+{
+public:
+    virtual ~LoginForm() = default;
+    virtual QByteArray userNameText() const = 0;
+    virtual QByteArray passwordText() const = 0;
+    virtual bool syncLoginTicked() const = 0;
+};
+
+// The tray menu's "我的帖子" and "修改密码" entries, enabled by a login with sync login.
+class AccountMenuEntries
+{
+public:
+    virtual ~AccountMenuEntries() = default;
+    virtual void enableAccountEntries() = 0;
+};
+
+enum class LoginResult {
+    Refused,  // wrong user name or password, or the request failed
+    Accepted,
+    Busy,     // a login is already pending; nothing was done
+};
+
+// `userlogin`: one attempt against the account service. Errors in the answer
+// (not well-formed XML, missing fields) are thrown as AppError for the caller's
+// standard error box. The exchange keeps the event loop running while it waits.
+class UserLogin
+{
+public:
+    UserLogin(UserSession &session, LoginForm &form, AccountMenuEntries &entries, Browser &browser,
+              UserMessages &messages);
+
+    LoginResult userlogin(const QByteArray &user, const QByteArray &password);
+    bool isPending() const { return m_pending; }
+
+private:
+    UserSession &m_session;
+    LoginForm &m_form;
+    AccountMenuEntries &m_entries;
+    Browser &m_browser;
+    UserMessages &m_messages;
+    bool m_pending = false;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class ResultsModel;
+
+// The keyword box text and the must-contain tick, read when a page is parsed
+// (not when the batch starts): the user may change them during a batch.
+struct KeywordFilter
+{
+    QByteArray boxText;
+    bool mustContain = true;
+};
+
+// Runs batch queries: start, dispatch tick, end check and stop, with at most
+// one page fetch in flight. The window passes its live controls through the
+// filter source and shows the texts this object emits; the command-line front
+// end passes fixed values.
+class BatchScheduler final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(BatchScheduler)
+
+public:
+    using FilterSource = std::function<KeywordFilter()>;
+
+    BatchScheduler(ResultsModel *results, FilterSource filter, QObject *parent = nullptr);
+    ~BatchScheduler() override;
+
+    // Defaults: dispatch 1 ms, end check 10,000 ms, fetch time-out 30,000 ms.
+    void setDispatchInterval(int ms);
+    void setEndCheckInterval(int ms);
+    void setFetchTimeout(int ms);
+
+    // The batch button: refuses an empty seed or the untouched prompt (emits
+    // message("请输入关键词！") and returns false), otherwise starts the batch.
+    bool start(const QByteArray &seed);
+    // The stop button.
+    void stop();
+
+    int querypos() const;
+    int rowcount() const;
+    int queueCount() const;
+    int failedCount() const;
+    bool batchButtonEnabled() const;
+
+Q_SIGNALS:
+    void message(const QString &text);          // "请输入关键词！", "查询完成！"
+    void totalTextChanged(const QString &text); // status panel 1: "总：" + count - 1
+    void doneTextChanged(const QString &text);  // status panel 2: "完成：" + querypos
+    void batchButtonEnabledChanged(bool enabled);
+    void failedCountChanged(int failed);
+    void ended(); // the batch has drained and its end was announced
+
+private:
+    class Private;
+    Private *d;
+};
