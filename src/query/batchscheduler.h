@@ -1,5 +1,7 @@
 #pragma once
 
+#include "query/keywordfilter.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -7,14 +9,6 @@
 #include <functional>
 
 class ResultsModel;
-
-// The keyword box text and the must-contain tick, read when a page is parsed
-// (not when the batch starts): the user may change them during a batch.
-struct KeywordFilter
-{
-    QByteArray boxText;
-    bool mustContain = true;
-};
 
 // Runs batch queries: start, dispatch tick, end check and stop, with at most
 // one page fetch in flight. The window passes its live controls through the
