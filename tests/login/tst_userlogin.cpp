@@ -88,8 +88,8 @@ public:
     {
         qputenv("QUILLMARSH_ACCOUNT_HOST", server.hostAndPort());
         AccountRequest::Settings settings;
-        settings.readTimeout = 300ms;
-        settings.errorBodyTimeout = 300ms;
+        settings.readTimeout = 1s;
+        settings.errorBodyTimeout = 1s;
         login.setRequestSettings(settings);
         // A previous attempt's profile, which every attempt replaces.
         session.appendUserinfo("stale");
