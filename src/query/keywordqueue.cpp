@@ -2,6 +2,11 @@
 
 #include "text/bytetext.h"
 
+#include <QHashFunctions>
+#include <utility>
+
+KeywordQueue::KeywordQueue() : m_seed(QHashSeed::globalSeed()) {}
+
 QByteArray KeywordQueue::line(int i) const
 {
     if (i < 0 || i >= m_lines.size())
@@ -12,19 +17,51 @@ QByteArray KeywordQueue::line(int i) const
 
 bool KeywordQueue::holds(QByteArrayView text) const
 {
-    return m_foldedLines.contains(text::foldCase(text));
+    return !m_slots.isEmpty() && m_slots[slotFor(text, hashOf(text))].lineAfter != 0;
 }
 
 void KeywordQueue::append(const QByteArray &line)
 {
     m_lines.append(line);
-    QByteArray folded = text::foldCase(line);
-    // Most keywords have no capital letter: share the line instead of keeping a second copy.
-    m_foldedLines.insert(folded == line ? line : std::move(folded));
+    if (m_lines.size() * 2 > m_slots.size()) {
+        // The hashes are kept, so growing never reads the lines.
+        const QList<Slot> old = std::exchange(m_slots, QList<Slot>(qMax<qsizetype>(16, m_slots.size() * 2)));
+        for (const Slot &slot : old)
+            if (slot.lineAfter != 0)
+                place(slot.hash, slot.lineAfter);
+    }
+    place(hashOf(line), quint32(m_lines.size()));
 }
 
 void KeywordQueue::clear()
 {
-    m_lines.clear();
-    m_foldedLines.clear();
+    m_lines = {};
+    m_slots = {};
+}
+
+quint32 KeywordQueue::hashOf(QByteArrayView text) const
+{
+    // The seed differs per process, so a page cannot pick keywords that collide.
+    const quint64 hash = qHash(QByteArrayView(text::foldCase(text)), m_seed);
+    return quint32(hash ^ (hash >> 32));
+}
+
+qsizetype KeywordQueue::slotFor(QByteArrayView text, quint32 hash) const
+{
+    const qsizetype mask = m_slots.size() - 1;
+    for (qsizetype i = hash & mask;; i = (i + 1) & mask) {
+        const Slot &slot = m_slots[i];
+        if (slot.lineAfter == 0 ||
+            (slot.hash == hash && text::equalsIgnoringCase(m_lines[slot.lineAfter - 1], text)))
+            return i;
+    }
+}
+
+void KeywordQueue::place(quint32 hash, quint32 lineAfter)
+{
+    const qsizetype mask = m_slots.size() - 1;
+    qsizetype i = hash & mask;
+    while (m_slots[i].lineAfter != 0)
+        i = (i + 1) & mask;
+    m_slots[i] = {hash, lineAfter};
 }
