@@ -91,7 +91,7 @@ public:
     bool waitThread() const { return m_waitThread; }
     void setWaitThread(bool wait) { m_waitThread = wait; }
 
-    // A fetch fails when nothing arrives for this long (headers or body).
+    // A fetch fails when nothing arrives for this long; 0 waits for ever.
     int fetchTimeout() const { return m_fetchTimeoutMs; }
     void setFetchTimeout(int ms) { m_fetchTimeoutMs = ms; }
     // A fetch fails as soon as its body is known to exceed this many bytes.

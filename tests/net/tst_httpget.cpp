@@ -351,20 +351,39 @@ private Q_SLOTS:
         QCOMPARE(previous, int(page.size()));
     }
 
-    void cancelRightAfterStartFails()
+    void cancelFails_data()
     {
+        QTest::addColumn<bool>("fromProgress");
+        QTest::newRow("right after the start") << false;
+        QTest::newRow("from the progress handler") << true;
+    }
+    void cancelFails()
+    {
+        QFETCH(bool, fromProgress);
         RawHttpServer server;
-        server.setHandler([](const RecordedRequest &) { return ScriptedResponse::ok("late"); });
+        server.setHandler(
+            [](const RecordedRequest &) { return ScriptedResponse::ok(QByteArray(100'000, 'p')); });
         Fetch fetch("http://" + server.hostAndPort() + "/p");
+        int cancelsInProgress = 0;
+        if (fromProgress) {
+            connect(&fetch.get, &THTTPGet::progress, this, [&fetch, &cancelsInProgress] {
+                ++cancelsInProgress;
+                fetch.get.Cancel();
+                QVERIFY(fetch.failed.isEmpty()); // never inside Cancel()
+            });
+        }
         fetch.get.StartFetch();
-        fetch.get.Cancel();
-        fetch.get.Cancel();
-        QVERIFY(fetch.failed.isEmpty()); // never inside Cancel()
-        QVERIFY(fetch.get.isRunning());
+        if (!fromProgress) {
+            fetch.get.Cancel();
+            fetch.get.Cancel();
+            QVERIFY(fetch.failed.isEmpty());
+            QVERIFY(fetch.get.isRunning());
+        }
         QVERIFY(fetch.waitUntilEnded());
         QCOMPARE(fetch.failed.size(), 1);
         QVERIFY(fetch.done.isEmpty());
         QVERIFY(!fetch.get.isRunning());
+        QCOMPARE(cancelsInProgress, fromProgress ? 1 : 0);
 
         fetch.get.Cancel(); // idle: nothing to report
         QCoreApplication::processEvents();
