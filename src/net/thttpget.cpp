@@ -212,7 +212,8 @@ void THTTPGet::onFinished()
 
 void THTTPGet::stopTransfer()
 {
-    QNetworkReply *reply = std::exchange(m_reply, nullptr);
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
     if (!reply)
         return;
     reply->disconnect(this);

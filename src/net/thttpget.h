@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 
 class QNetworkReply;
 
@@ -126,7 +127,8 @@ private:
     qint64 m_bodyLimit = DefaultBodyLimit;
 
     bool m_running = false;
-    QNetworkReply *m_reply = nullptr;
+    // Guarded: the shared manager, its parent, may go first at shutdown.
+    QPointer<QNetworkReply> m_reply;
     qint64 m_fetchBodyLimit = 0; // bodyLimit() when the fetch started
     qint32 m_totalSize = 0;
     QByteArray m_body;
