@@ -26,7 +26,7 @@ constexpr int toolRowHeight = 57;
 constexpr int statusBarHeight = 19;
 constexpr int statusPanelWidths[] = {700, 100, 50};
 
-// The described face where it is installed, otherwise the first font with
+// SimSun where it is installed, otherwise the first font with
 // Chinese characters; 12 pixels high either way.
 QFont windowFont()
 {

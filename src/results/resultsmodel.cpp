@@ -173,14 +173,15 @@ void ResultsModel::sortlist(int column, quint8 kind, quint8 ascending)
     withOrder(kind, ascending != 0, [&](const auto &order) {
         using Key = typename std::decay_t<decltype(order)>::Key;
         // Keys in the order rows were added, which is the order they lie in memory.
+        const QList<ResultRow> &rows = m_rows;
         std::vector<Key> keys;
-        keys.reserve(m_rows.size());
-        for (qsizetype i = 0; i < m_rows.size(); ++i) {
+        keys.reserve(rows.size());
+        for (qsizetype i = 0; i < rows.size(); ++i) {
             // Cells lie apart on the heap; fetching ahead hides most of the
             // memory wait, which is most of a large sort's time.
-            if (i + readAhead < m_rows.size())
-                prefetch(m_rows[i + readAhead][column].constData());
-            keys.push_back(order.key(m_rows[i][column]));
+            if (i + readAhead < rows.size())
+                prefetch(rows[i + readAhead][column].constData());
+            keys.push_back(order.key(rows[i][column]));
         }
         struct Entry
         {
