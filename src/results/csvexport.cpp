@@ -1,0 +1,103 @@
+#include "results/csvexport.h"
+
+#include "app/apperror.h"
+#include "results/resultsmodel.h"
+
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSaveFile>
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+namespace csvexport {
+
+namespace {
+
+// GBK trail bytes start at 0x40, so these bytes only ever stand for themselves.
+constexpr auto isSpecial = [] {
+    std::array<bool, 256> table{};
+    table[','] = table['"'] = table['\r'] = table['\n'] = true;
+    return table;
+}();
+
+bool needsQuotes(QByteArrayView field)
+{
+    return std::any_of(field.begin(), field.end(),
+                       [](char c) { return isSpecial[static_cast<unsigned char>(c)]; });
+}
+
+char *putField(char *at, QByteArrayView field)
+{
+    if (!needsQuotes(field))
+        return std::copy(field.begin(), field.end(), at);
+    *at++ = '"';
+    for (const char c : field) {
+        if (c == '"')
+            *at++ = '"';
+        *at++ = c;
+    }
+    *at++ = '"';
+    return at;
+}
+
+} // namespace
+
+QByteArray resultsCsv(const ResultsModel &results)
+{
+    QByteArray out = ResultsModel::headers().join(',') + "\r\n";
+    qsizetype used = out.size();
+    const int rows = results.rowCount();
+    for (int position = 0; position < rows; ++position) {
+        const ResultRow &row = results.row(position);
+        // Room for the longest this line can get: the position, every field
+        // quoted and made of quotes, CR LF. Lines are then written in place.
+        qsizetype longest = 16;
+        for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column)
+            longest += 3 + 2 * row[column].size();
+        if (out.size() - used < longest)
+            out.resize(std::max(2 * out.size(), used + longest));
+        char *at = out.data() + used;
+        at = std::to_chars(at, at + 12, position + 1).ptr;
+        for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column) {
+            *at++ = ',';
+            at = putField(at, row[column]);
+        }
+        *at++ = '\r';
+        *at++ = '\n';
+        used = at - out.constData();
+    }
+    out.resize(used);
+    out.squeeze();
+    return out;
+}
+
+void write(QIODevice *device, const QByteArray &csv)
+{
+    if (device->write(csv) != csv.size())
+        throw AppError(device->errorString());
+}
+
+QString csvFileName(const QString &chosen)
+{
+    if (chosen.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+        return chosen;
+    return chosen + QLatin1String(".csv");
+}
+
+void save(const QString &fileName, const QByteArray &csv)
+{
+    QSaveFile file(fileName);
+    try {
+        if (!file.open(QIODevice::WriteOnly))
+            throw AppError(file.errorString());
+        csvexport::write(&file, csv);
+        if (!file.commit())
+            throw AppError(file.errorString());
+    } catch (const AppError &reason) {
+        throw AppError(QStringLiteral("Cannot create file \"%1\". %2")
+                           .arg(QFileInfo(fileName).absoluteFilePath(), reason.message()));
+    }
+}
+
+} // namespace csvexport
