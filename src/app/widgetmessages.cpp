@@ -27,9 +27,13 @@ void WidgetMessages::errorBox(const QString &text)
 void WidgetMessages::informationBox(const QString &text)
 {
     // The login window's box wears the skin and the skin's information icon.
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"), text, QMessageBox::Ok, m_parent);
+    // The skin is applied before the button is made, so the button follows it.
+    QMessageBox box(m_parent);
     box.setObjectName(QStringLiteral("bsSkinMessage1"));
-    box.setIconPixmap(QPixmap(QStringLiteral(":/skin/information.png")));
     skin::apply(&box);
+    box.setWindowTitle(QStringLiteral("Information"));
+    box.setIconPixmap(QPixmap(QStringLiteral(":/skin/information.png")));
+    box.setText(text);
+    box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
