@@ -178,9 +178,7 @@ void TstTrayIcon::hideWindows()
 
 void TstTrayIcon::minimizingHidesToTray_data()
 {
-    QTest::addColumn<bool>("trayAvailable");
-    QTest::newRow("notification area") << true;
-    QTest::newRow("no notification area") << false;
+    hideWindows_data();
 }
 
 void TstTrayIcon::minimizingHidesToTray()
