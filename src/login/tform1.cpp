@@ -87,9 +87,7 @@ TForm1::TForm1(UserSession &session, AccountMenuEntries &accountEntries, Browser
     bsSkinLinkLabel1->setCursor(Qt::PointingHandCursor);
     bsSkinLinkLabel1->installEventFilter(this);
 
-    for (QWidget *notInTabChain :
-         {static_cast<QWidget *>(bsSkinLinkImage1), static_cast<QWidget *>(bsSkinLinkLabel1)})
-        notInTabChain->setFocusPolicy(Qt::NoFocus);
+    // Labels take no focus, so the link is no tab stop.
     setTabOrder(bsSkinEdit1, bsSkinPasswordEdit1);
     setTabOrder(bsSkinPasswordEdit1, bsSkinButton1);
     setTabOrder(bsSkinButton1, bsSkinCheckRadioBox1);
