@@ -107,6 +107,7 @@ private Q_SLOTS:
     void tabOrder();
     void startWithSavedFiles_data();
     void startWithSavedFiles();
+    void unreadableCredentialsShownAtStart();
     void enterDoesNotLogIn();
     void refusal_data();
     void refusal();
@@ -245,6 +246,24 @@ void TstTForm1::startWithSavedFiles()
     const QImage expected = ownPicture.isNull() ? QImage(QStringLiteral(":/banner.jpg")) : ownPicture;
     QVERIFY(!expected.isNull());
     QCOMPARE(shown.convertToFormat(QImage::Format_RGB32), expected.convertToFormat(QImage::Format_RGB32));
+}
+
+// An info.dat that exists but cannot be read ends the creation handler in the
+// standard error box; the window is there all the same, banner included.
+void TstTForm1::unreadableCredentialsShownAtStart()
+{
+    LoginFixture fixture;
+    QVERIFY(QDir().mkdir(QStringLiteral("info.dat")));
+    fixture.window();
+    QCOMPARE(fixture.messages.shown.size(), 1);
+    QCOMPARE(fixture.messages.shown.first().kind, Kind::Error);
+    const QString expectedStart =
+        QStringLiteral("Cannot open file \"") + QDir::current().absoluteFilePath(QStringLiteral("info.dat"));
+    QVERIFY2(fixture.messages.shown.first().text.startsWith(expectedStart),
+             qPrintable(fixture.messages.shown.first().text));
+    QVERIFY(fixture.rememberBox()->isChecked());
+    QVERIFY(fixture.userField()->text().isEmpty());
+    QVERIFY(!fixture.control<QLabel>("bsSkinLinkImage1")->pixmap().isNull());
 }
 
 void TstTForm1::enterDoesNotLogIn()
