@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/accountrequest.h"
+
 #include <QByteArray>
 
 class AccountMenuEntries;
@@ -25,10 +27,11 @@ public:
     virtual void enableAccountEntries() = 0;
 };
 
-enum class LoginResult {
-    Refused,  // wrong user name or password, or the request failed
+enum class LoginResult
+{
+    Refused, // wrong user name or password, or the request failed
     Accepted,
-    Busy,     // a login is already pending; nothing was done
+    Busy, // a login is already pending; nothing was done
 };
 
 // `userlogin`: one attempt against the account service. Errors in the answer
@@ -43,11 +46,15 @@ public:
     LoginResult userlogin(const QByteArray &user, const QByteArray &password);
     bool isPending() const { return m_pending; }
 
+    // Time-outs and limits of the exchange; tests shorten them.
+    void setRequestSettings(const AccountRequest::Settings &settings) { m_requestSettings = settings; }
+
 private:
     UserSession &m_session;
     LoginForm &m_form;
     AccountMenuEntries &m_entries;
     Browser &m_browser;
     UserMessages &m_messages;
+    AccountRequest::Settings m_requestSettings;
     bool m_pending = false;
 };

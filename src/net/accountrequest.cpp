@@ -1,0 +1,479 @@
+#include "net/accountrequest.h"
+
+#include "text/bytetext.h"
+#include "text/gbk.h"
+
+#include <QEventLoop>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace {
+
+AccountRequestError networkError(const char *message)
+{
+    return AccountRequestError(AccountRequestError::Kind::Network, QString::fromLatin1(message));
+}
+
+// The bytes before the first separator; all of them when there is none.
+QByteArray beforeFirst(const QByteArray &bytes, char separator)
+{
+    const qsizetype at = bytes.indexOf(separator);
+    return at < 0 ? bytes : bytes.left(at);
+}
+
+// Where one request goes and what it asks for, from a URL as the program holds it.
+struct Target
+{
+    QByteArray host;
+    QByteArray portText;
+    quint16 port = 0;
+    QByteArray requestTarget; // path + document + query, the fragment cut off
+
+    // Up to and including the last "/" before the query.
+    QByteArray path() const
+    {
+        const QByteArray beforeQuery = beforeFirst(requestTarget, '?');
+        return beforeQuery.left(beforeQuery.lastIndexOf('/') + 1);
+    }
+    QByteArray origin() const { return "http://" + host + ':' + portText; }
+};
+
+// "\" becomes "/", except where it is the trail byte of a GBK character.
+QByteArray withForwardSlashes(QByteArray url)
+{
+    for (qsizetype i = 0; i < url.size(); ++i) {
+        if (text::isGbkLeadByte(static_cast<unsigned char>(url[i])))
+            ++i;
+        else if (url[i] == '\\')
+            url[i] = '/';
+    }
+    return url;
+}
+
+Target prepare(const QByteArray &url)
+{
+    const QByteArray prepared = withForwardSlashes(url);
+    QByteArray scheme = "http";
+    QByteArray rest = prepared;
+    const qsizetype schemeEnd = prepared.indexOf("://");
+    if (schemeEnd >= 0) {
+        scheme = prepared.left(schemeEnd);
+        rest = prepared.mid(schemeEnd + 3);
+    }
+    if (text::equalsIgnoringCase(scheme, "https"))
+        throw networkError("https is not supported.");
+    if (!text::equalsIgnoringCase(scheme, "http"))
+        throw networkError("Unknown protocol.");
+
+    Target target;
+    const qsizetype slash = rest.indexOf('/');
+    const QByteArray hostAndPort = slash < 0 ? rest : rest.left(slash);
+    const QByteArray resource = slash < 0 ? QByteArray("/") : rest.mid(slash);
+    const qsizetype colon = hostAndPort.indexOf(':');
+    target.host = beforeFirst(hostAndPort, ':');
+    target.portText = colon < 0 ? QByteArray("80") : hostAndPort.mid(colon + 1);
+    bool portValid = false;
+    target.port = target.portText.toUShort(&portValid);
+    if (!portValid || target.port == 0)
+        throw networkError("Invalid port.");
+
+    // The fragment starts at the first "#" after the path: in the document, or
+    // else in the query. It is never sent.
+    const qsizetype question = resource.indexOf('?');
+    const qsizetype pathEnd = resource.lastIndexOf('/', question < 0 ? resource.size() - 1 : question) + 1;
+    const qsizetype hash = resource.indexOf('#', pathEnd);
+    target.requestTarget = hash < 0 ? resource : resource.left(hash);
+    return target;
+}
+
+// Resolves "." and ".." in a path that starts with "/".
+QByteArray withoutDotSegments(const QByteArray &path)
+{
+    const QList<QByteArray> segments = path.split('/');
+    QList<QByteArray> kept;
+    for (qsizetype i = 1; i < segments.size(); ++i) {
+        const QByteArray &segment = segments[i];
+        const bool last = i == segments.size() - 1;
+        if (segment == "." || segment == "..") {
+            if (segment == ".." && !kept.isEmpty())
+                kept.removeLast();
+            if (last)
+                kept.append(QByteArray());
+            continue;
+        }
+        kept.append(segment);
+    }
+    return '/' + kept.join('/');
+}
+
+QByteArray resolveLocation(const Target &current, const QByteArray &location)
+{
+    const qsizetype schemeEnd = location.indexOf("://");
+    if (schemeEnd > 0 && location.left(schemeEnd).indexOf('/') < 0 &&
+        location.left(schemeEnd).indexOf('?') < 0)
+        return location;
+    const QByteArray absolute = location.startsWith('/') ? location : current.path() + location;
+    const qsizetype question = absolute.indexOf('?');
+    const qsizetype pathEnd = question < 0 ? absolute.size() : question;
+    return current.origin() + withoutDotSegments(absolute.left(pathEnd)) + absolute.mid(pathEnd);
+}
+
+QByteArray requestBytes(const Target &target, const QByteArray &cookies)
+{
+    QByteArray request = "GET " + target.requestTarget + " HTTP/1.1\r\n";
+    request += "Content-Type: text/html\r\n";
+    request += "Host: " + target.host;
+    if (target.portText != "80")
+        request += ':' + target.portText;
+    request += "\r\n";
+    request += "Accept: text/html, */*\r\n";
+    request += "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
+    if (!cookies.isEmpty())
+        request += "Cookie: " + cookies + "\r\n";
+    request += "\r\n";
+    return request;
+}
+
+// The socket of one call, read through a buffer of our own. Every wait runs a
+// local event loop until data, the peer's close, an error or the time-out.
+class Connection
+{
+public:
+    explicit Connection(const AccountRequest::Settings &settings) : m_settings(settings)
+    {
+        // Lets a flood stop at the socket instead of in memory while we wait.
+        m_socket.setReadBufferSize(64 * 1024);
+    }
+
+    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    bool isOpenTo(const Target &target) const
+    {
+        return isOpen() && m_host == target.host && m_port == target.port;
+    }
+
+    void close()
+    {
+        m_socket.abort();
+        m_buffer.clear();
+    }
+
+    void open(const Target &target)
+    {
+        close();
+        m_host = target.host;
+        m_port = target.port;
+        m_socket.connectToHost(QString::fromLatin1(target.host), target.port);
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&m_socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
+        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(m_settings.connectTimeout);
+        while (m_socket.state() != QAbstractSocket::ConnectedState &&
+               m_socket.state() != QAbstractSocket::UnconnectedState && timer.isActive())
+            loop.exec();
+        if (isOpen())
+            return;
+        const QString reason = m_socket.errorString();
+        m_socket.abort();
+        if (!timer.isActive())
+            throw networkError("Connect timed out.");
+        throw AccountRequestError(AccountRequestError::Kind::Network, reason);
+    }
+
+    void write(const QByteArray &bytes) { m_socket.write(bytes); }
+
+    // The next line without its LF and a CR before it; nothing when the peer
+    // closed before a whole line arrived.
+    std::optional<QByteArray> readLine(std::chrono::milliseconds timeout)
+    {
+        for (;;) {
+            const qsizetype end = m_buffer.indexOf('\n');
+            if (end >= 0) {
+                QByteArray line = m_buffer.left(end);
+                m_buffer.remove(0, end + 1);
+                if (line.endsWith('\r'))
+                    line.chop(1);
+                if (line.size() > m_settings.maxLineLength)
+                    throw networkError("Max line length exceeded.");
+                return line;
+            }
+            if (m_buffer.size() > m_settings.maxLineLength + 1)
+                throw networkError("Max line length exceeded.");
+            if (!waitForMore(timeout))
+                return std::nullopt;
+        }
+    }
+
+    // Up to count bytes: fewer when the peer closes first.
+    QByteArray read(qsizetype count, std::chrono::milliseconds timeout)
+    {
+        while (m_buffer.size() < count && waitForMore(timeout)) {
+        }
+        QByteArray bytes = m_buffer.left(count);
+        m_buffer.remove(0, bytes.size());
+        return bytes;
+    }
+
+    // Everything until the peer closes, failing once more than limit bytes arrived.
+    QByteArray readToClose(qsizetype limit, std::chrono::milliseconds timeout)
+    {
+        while (m_buffer.size() <= limit && waitForMore(timeout)) {
+        }
+        if (m_buffer.size() > limit)
+            throw networkError("Answer too large.");
+        return std::exchange(m_buffer, {});
+    }
+
+private:
+    // True when more bytes arrived, false when the peer has closed. A silence
+    // longer than the time-out fails the call.
+    bool waitForMore(std::chrono::milliseconds timeout)
+    {
+        if (absorb())
+            return true;
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&m_socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
+        QObject::connect(&m_socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(timeout);
+        while (isOpen()) {
+            loop.exec();
+            if (absorb())
+                return true;
+            if (!timer.isActive())
+                throw networkError("Read timed out.");
+        }
+        return absorb();
+    }
+
+    bool absorb()
+    {
+        const QByteArray arrived = m_socket.readAll();
+        m_buffer += arrived;
+        return !arrived.isEmpty();
+    }
+
+    const AccountRequest::Settings &m_settings;
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+    QByteArray m_host;
+    quint16 m_port = 0;
+};
+
+struct AnswerHead
+{
+    QByteArray statusLine;
+    int statusCode = -1;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    bool complete = true; // the empty line after the headers arrived
+
+    QByteArray header(QByteArrayView name) const
+    {
+        for (const auto &[key, value] : headers)
+            if (text::equalsIgnoringCase(key, name))
+                return value;
+        return {};
+    }
+    bool hasHeader(QByteArrayView name) const
+    {
+        return std::any_of(headers.cbegin(), headers.cend(), [name](const auto &header) {
+            return text::equalsIgnoringCase(header.first, name);
+        });
+    }
+    bool isRedirect() const
+    {
+        return (statusCode >= 300 && statusCode < 400 && statusCode != 304) || !header("Location").isEmpty();
+    }
+    bool keepsConnection() const
+    {
+        return !text::equalsIgnoringCase(header("Connection"), "close") &&
+               !text::equalsIgnoringCase(header("Proxy-Connection"), "close");
+    }
+};
+
+int statusCodeOf(const QByteArray &statusLine)
+{
+    bool isNumber = false;
+    const int code = statusLine.split(' ').value(1).toInt(&isNumber, 10);
+    return isNumber ? code : -1;
+}
+
+// Status line and headers; interim 100 answers are skipped.
+AnswerHead readHead(Connection &connection, const AccountRequest::Settings &settings)
+{
+    qsizetype headerBytes = 0;
+    for (;;) {
+        const std::optional<QByteArray> statusLine = connection.readLine(settings.readTimeout);
+        if (!statusLine)
+            throw networkError("Connection closed gracefully.");
+        AnswerHead head;
+        head.statusLine = *statusLine;
+        head.statusCode = statusCodeOf(*statusLine);
+        for (;;) {
+            const std::optional<QByteArray> line = connection.readLine(settings.readTimeout);
+            if (!line) {
+                head.complete = false;
+                break;
+            }
+            if (line->isEmpty())
+                break;
+            headerBytes += line->size();
+            if (headerBytes > settings.maxHeaderBytes)
+                throw networkError("Header block too large.");
+            const qsizetype colon = line->indexOf(':');
+            if (colon > 0)
+                head.headers.append({line->left(colon).trimmed(), line->mid(colon + 1).trimmed()});
+        }
+        if (head.statusCode != 100)
+            return head;
+    }
+}
+
+// A chunk size in hexadecimal, cut at the first space; 0 when the text is not a
+// hexadecimal number, nothing when it exceeds limit.
+std::optional<qsizetype> chunkSize(const QByteArray &sizeLine, qsizetype limit)
+{
+    const QByteArray digits = beforeFirst(sizeLine, ' ');
+    qsizetype size = 0;
+    for (const char digit : digits) {
+        const char lower = char(digit | 0x20);
+        const int value = digit >= '0' && digit <= '9'   ? digit - '0'
+                          : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                         : -1;
+        if (value < 0)
+            return 0;
+        size = size * 16 + value;
+        if (size > limit)
+            return std::nullopt;
+    }
+    return digits.isEmpty() ? 0 : size;
+}
+
+QByteArray readChunked(Connection &connection, std::chrono::milliseconds timeout, qsizetype limit)
+{
+    QByteArray body;
+    for (;;) {
+        const std::optional<QByteArray> sizeLine = connection.readLine(timeout);
+        if (!sizeLine)
+            throw networkError("Connection closed in a chunked body.");
+        const std::optional<qsizetype> size = chunkSize(*sizeLine, limit - body.size());
+        if (!size)
+            throw networkError("Answer too large.");
+        if (*size == 0) {
+            connection.readLine(timeout);
+            return body;
+        }
+        const QByteArray chunk = connection.read(*size, timeout);
+        if (chunk.size() < *size)
+            throw networkError("Connection closed in a chunked body.");
+        body += chunk;
+        connection.readLine(timeout);
+    }
+}
+
+QByteArray readBody(Connection &connection, const AnswerHead &head, std::chrono::milliseconds timeout,
+                    qsizetype limit)
+{
+    bool lengthValid = false;
+    const qint64 length = head.header("Content-Length").toLongLong(&lengthValid);
+    if (lengthValid && length >= 1) {
+        // A body that ends early is what arrived; one beyond the limit fails.
+        const QByteArray body =
+            connection.read(qsizetype(std::min<qint64>(length, qint64(limit) + 1)), timeout);
+        if (body.size() > limit)
+            throw networkError("Answer too large.");
+        return body;
+    }
+    if (head.header("Transfer-Encoding").contains("chunked"))
+        return readChunked(connection, timeout, limit);
+    if (!head.hasHeader("Content-Length"))
+        return connection.readToClose(limit, timeout);
+    return {};
+}
+
+// Cookies set by the answers of one call, offered to its later requests.
+class CookieStore
+{
+public:
+    void store(const AnswerHead &head, const Target &target)
+    {
+        for (const auto &[name, value] : head.headers)
+            if (text::equalsIgnoringCase(name, "Set-cookie") || text::equalsIgnoringCase(name, "Set-cookie2"))
+                m_jar.setCookiesFromUrl(QNetworkCookie::parseCookies(value), urlOf(target));
+    }
+
+    QByteArray headerValue(const Target &target) const
+    {
+        QList<QByteArray> pairs;
+        for (const QNetworkCookie &cookie : m_jar.cookiesForUrl(urlOf(target)))
+            pairs.append(cookie.toRawForm(QNetworkCookie::NameAndValueOnly));
+        return pairs.join("; ");
+    }
+
+private:
+    static QUrl urlOf(const Target &target)
+    {
+        return QUrl::fromEncoded(target.origin() + target.path().toPercentEncoding("/"));
+    }
+
+    QNetworkCookieJar m_jar;
+};
+
+} // namespace
+
+QByteArray AccountRequest::get(const QByteArray &url) const
+{
+    Connection connection(m_settings);
+    CookieStore cookies;
+    QByteArray current = url;
+    bool keepOpen = false;
+    for (int count = 1;; ++count) {
+        const Target target = prepare(current);
+        if (!keepOpen || !connection.isOpenTo(target))
+            connection.open(target);
+        connection.write(requestBytes(target, count > 1 ? cookies.headerValue(target) : QByteArray()));
+
+        const AnswerHead head = readHead(connection, m_settings);
+        cookies.store(head, target);
+        keepOpen = head.keepsConnection();
+
+        if (head.isRedirect()) {
+            try {
+                readBody(connection, head, m_settings.redirectBodyTimeout, m_settings.maxBodyBytes);
+            } catch (const AccountRequestError &) {
+                // What is left of that body would be read as the next answer.
+                keepOpen = false;
+            }
+            if (count >= m_settings.maxRequests)
+                return {};
+            current = resolveLocation(target, head.header("Location"));
+            continue;
+        }
+        if (!head.complete)
+            throw networkError("Connection closed gracefully.");
+        if (head.statusCode >= 200 && head.statusCode < 300)
+            return head.statusCode == 204
+                       ? QByteArray()
+                       : readBody(connection, head, m_settings.readTimeout, m_settings.maxBodyBytes);
+
+        QByteArray body;
+        try {
+            body = readBody(connection, head, m_settings.errorBodyTimeout, m_settings.maxBodyBytes);
+        } catch (const AccountRequestError &) {
+            // The error is the status; a broken body does not change it.
+        }
+        throw AccountRequestError(AccountRequestError::Kind::Protocol, text::fromGbk(head.statusLine),
+                                  head.statusCode, head.statusLine, body);
+    }
+}

@@ -1,0 +1,277 @@
+#include "net/accountrequest.h"
+#include "rawhttpserver.h"
+
+#include <QTest>
+
+using testsupport::RawHttpServer;
+using testsupport::ScriptedResponse;
+
+Q_DECLARE_METATYPE(QList<ScriptedResponse>)
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Short waits so the silent and slow cases finish quickly; small limits so the
+// flood cases stay cheap.
+AccountRequest::Settings testSettings()
+{
+    AccountRequest::Settings settings;
+    settings.readTimeout = 300ms;
+    settings.redirectBodyTimeout = 300ms;
+    settings.errorBodyTimeout = 300ms;
+    settings.maxHeaderBytes = 64 * 1024;
+    settings.maxBodyBytes = 64 * 1024;
+    return settings;
+}
+
+QByteArray expectedRequest(const QByteArray &target, const QByteArray &host, const QByteArray &cookie = {})
+{
+    QByteArray request = "GET " + target +
+                         " HTTP/1.1\r\n"
+                         "Content-Type: text/html\r\n"
+                         "Host: " +
+                         host +
+                         "\r\n"
+                         "Accept: text/html, */*\r\n"
+                         "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
+    if (!cookie.isEmpty())
+        request += "Cookie: " + cookie + "\r\n";
+    return request + "\r\n";
+}
+
+ScriptedResponse redirect(const QByteArray &location, const QByteArray &extraHeaders = {})
+{
+    return ScriptedResponse::status(302, "Found", "moved", "Location: " + location + "\r\n" + extraHeaders);
+}
+
+ScriptedResponse raw(const QByteArray &bytes, bool close = false)
+{
+    ScriptedResponse response{bytes};
+    response.close = close;
+    return response;
+}
+
+// "@ORIGIN@" in a script stands for the running server's "http://127.0.0.1:PORT".
+ScriptedResponse withOrigin(ScriptedResponse response, const QByteArray &origin)
+{
+    response.bytes.replace("@ORIGIN@", origin);
+    return response;
+}
+
+} // namespace
+
+class TestAccountRequest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void requestBytes_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<QByteArray>("target");
+        QTest::newRow("plain login") << QByteArray("user=demo&pass=demo&softname=Tolvanic")
+                                     << QByteArray("/click_user.asp?user=demo&pass=demo&softname=Tolvanic");
+        QTest::newRow("chinese user name, raw GBK")
+            << QByteArray("user=\xd5\xc5\xc8\xfd&pass=p&softname=Tolvanic")
+            << QByteArray("/click_user.asp?user=\xd5\xc5\xc8\xfd&pass=p&softname=Tolvanic");
+        QTest::newRow("space stands raw")
+            << QByteArray("user=a b&pass=c+d=e&softname=Tolvanic")
+            << QByteArray("/click_user.asp?user=a b&pass=c+d=e&softname=Tolvanic");
+        QTest::newRow("backslash becomes slash")
+            << QByteArray("user=a\\b&pass=p&softname=Tolvanic")
+            << QByteArray("/click_user.asp?user=a/b&pass=p&softname=Tolvanic");
+        // 0x5C as the trail byte of a GBK character is not a backslash.
+        QTest::newRow("GBK trail byte 0x5C kept")
+            << QByteArray("user=\x81\\\\&pass=p&softname=Tolvanic")
+            << QByteArray("/click_user.asp?user=\x81\\/&pass=p&softname=Tolvanic");
+        QTest::newRow("hash in password cuts the target")
+            << QByteArray("user=u&pass=a#b&softname=Tolvanic") << QByteArray("/click_user.asp?user=u&pass=a");
+    }
+    void requestBytes()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(QByteArray, target);
+        RawHttpServer server;
+        server.enqueue(ScriptedResponse::ok("fine"));
+
+        const QByteArray body =
+            AccountRequest(testSettings()).get("http://" + server.hostAndPort() + "/click_user.asp?" + query);
+
+        QCOMPARE(body, QByteArray("fine"));
+        QCOMPARE(server.requestCount(), 1);
+        QCOMPARE(server.requests().at(0).raw, expectedRequest(target, server.hostAndPort()));
+    }
+
+    // A redirected request carries the cookie of the answer before it, last of its headers.
+    void redirectedRequestBytes()
+    {
+        RawHttpServer server;
+        server.enqueue(redirect("/next.asp", "Set-Cookie: sid=42; path=/\r\n"));
+        server.enqueue(ScriptedResponse::ok("done"));
+
+        AccountRequest(testSettings()).get("http://" + server.hostAndPort() + "/click_user.asp?user=u");
+
+        QCOMPARE(server.requestCount(), 2);
+        QCOMPARE(server.requests().at(0).raw,
+                 expectedRequest("/click_user.asp?user=u", server.hostAndPort()));
+        QCOMPARE(server.requests().at(1).raw, expectedRequest("/next.asp", server.hostAndPort(), "sid=42"));
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QList<ScriptedResponse>>("script");
+        QTest::addColumn<QByteArray>("body"); // the result, or the body an error status carries
+        QTest::addColumn<QString>("failure"); // "", "network: <message>" or "protocol <code>"
+        QTest::addColumn<QByteArrayList>("targets");
+        QTest::addColumn<QByteArrayList>("cookies");
+        QTest::addColumn<QList<int>>("connections");
+
+        const QByteArray first = "/dir/click_user.asp?user=u";
+        const auto row = [](const char *name) -> QTestData & { return QTest::newRow(name); };
+
+        row("200") << QList{ScriptedResponse::ok("hello")} << QByteArray("hello") << QString()
+                   << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("302 with cookie, same connection")
+            << QList{redirect("/next.asp", "Set-Cookie: sid=42; path=/\r\n"), ScriptedResponse::ok("done")}
+            << QByteArray("done") << QString() << QByteArrayList{first, "/next.asp"}
+            << QByteArrayList{"", "sid=42"} << QList{1, 1};
+        row("cookie for another path not sent")
+            << QList{redirect("/public/a", "Set-Cookie: sid=42; path=/private\r\n"),
+                     ScriptedResponse::ok("done")}
+            << QByteArray("done") << QString() << QByteArrayList{first, "/public/a"} << QByteArrayList{"", ""}
+            << QList{1, 1};
+        row("Connection: close opens a new connection")
+            << QList{redirect("/next.asp", "Connection: close\r\n"), ScriptedResponse::ok("done")}
+            << QByteArray("done") << QString() << QByteArrayList{first, "/next.asp"} << QByteArrayList{"", ""}
+            << QList{1, 2};
+        row("relative location with dot segments")
+            << QList{redirect("sub/../other/./page.asp?x=1/../y"), ScriptedResponse::ok("done")}
+            << QByteArray("done") << QString() << QByteArrayList{first, "/dir/other/page.asp?x=1/../y"}
+            << QByteArrayList{"", ""} << QList{1, 1};
+        row("absolute location") << QList{redirect("@ORIGIN@/abs/page.asp"), ScriptedResponse::ok("done")}
+                                 << QByteArray("done") << QString() << QByteArrayList{first, "/abs/page.asp"}
+                                 << QByteArrayList{"", ""} << QList{1, 1};
+        row("200 with Location is followed")
+            << QList{ScriptedResponse::ok("first", "Location: /second\r\n"), ScriptedResponse::ok("second")}
+            << QByteArray("second") << QString() << QByteArrayList{first, "/second"} << QByteArrayList{"", ""}
+            << QList{1, 1};
+        {
+            QList<ScriptedResponse> loop(15, redirect("/again"));
+            loop.append(ScriptedResponse::ok("never asked for"));
+            QByteArrayList targets{first};
+            targets.append(QByteArrayList(14, "/again"));
+            row("fifteen redirects give an empty body") << loop << QByteArray() << QString() << targets
+                                                        << QByteArrayList(15, "") << QList<int>(15, 1);
+        }
+        row("100 then 200")
+            << QList{raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")}
+            << QByteArray("ok") << QString() << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("chunked") << QList{raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                    "5\r\nhello\r\n6 size cut at space\r\n world\r\n0\r\n\r\n")}
+                       << QByteArray("hello world") << QString() << QByteArrayList{first}
+                       << QByteArrayList{""} << QList{1};
+        row("chunked, a size line that is not hexadecimal ends it")
+            << QList{raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\n\r\n")}
+            << QByteArray("hello") << QString() << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("chunk size beyond any memory")
+            << QList{raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                         "ffffffffffffffffffff\r\nhello\r\n")}
+            << QByteArray() << QStringLiteral("network: Answer too large.") << QByteArrayList{first}
+            << QByteArrayList{""} << QList{1};
+        row("close-delimited") << QList{raw("HTTP/1.1 200 OK\r\n\r\nuntil the close", true)}
+                               << QByteArray("until the close") << QString() << QByteArrayList{first}
+                               << QByteArrayList{""} << QList{1};
+        row("close-delimited beyond the body limit")
+            << QList{raw("HTTP/1.1 200 OK\r\n\r\n" + QByteArray(70 * 1024, 'x'), true)} << QByteArray()
+            << QStringLiteral("network: Answer too large.") << QByteArrayList{first} << QByteArrayList{""}
+            << QList{1};
+        row("Content-Length longer than what arrives")
+            << QList{raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", true)} << QByteArray("short")
+            << QString() << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("204") << QList{raw("HTTP/1.1 204 No Content\r\n\r\n")} << QByteArray() << QString()
+                   << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("404") << QList{ScriptedResponse::status(404, "Not Found", "missing")} << QByteArray("missing")
+                   << QStringLiteral("protocol 404") << QByteArrayList{first} << QByteArrayList{""}
+                   << QList{1};
+        row("500") << QList{ScriptedResponse::status(500, "Internal Server Error", "broken")}
+                   << QByteArray("broken") << QStringLiteral("protocol 500") << QByteArrayList{first}
+                   << QByteArrayList{""} << QList{1};
+        row("304 is an error") << QList{raw("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n")}
+                               << QByteArray() << QStringLiteral("protocol 304") << QByteArrayList{first}
+                               << QByteArrayList{""} << QList{1};
+        row("status without a number")
+            << QList{ScriptedResponse{"HTTP/1.1 OK\r\nContent-Length: 1\r\n\r\nx"}} << QByteArray("x")
+            << QStringLiteral("protocol -1") << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("redirect to https") << QList{redirect("https://127.0.0.1/secure")} << QByteArray()
+                                 << QStringLiteral("network: https is not supported.")
+                                 << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("closed before the status line") << QList{ScriptedResponse::closed()} << QByteArray()
+                                             << QStringLiteral("network: Connection closed gracefully.")
+                                             << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        row("closed inside the headers")
+            << QList{raw("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", true)} << QByteArray()
+            << QStringLiteral("network: Connection closed gracefully.") << QByteArrayList{first}
+            << QByteArrayList{""} << QList{1};
+        row("silent server") << QList{ScriptedResponse::silence()} << QByteArray()
+                             << QStringLiteral("network: Read timed out.") << QByteArrayList{first}
+                             << QByteArrayList{""} << QList{1};
+        row("line of 16384 bytes") << QList{ScriptedResponse::ok("ok", "X-Long: " + QByteArray(16376, 'a') +
+                                                                           "\r\n")}
+                                   << QByteArray("ok") << QString() << QByteArrayList{first}
+                                   << QByteArrayList{""} << QList{1};
+        row("line over 16384 bytes") << QList{ScriptedResponse::ok("ok", "X-Long: " + QByteArray(16377, 'a') +
+                                                                             "\r\n")}
+                                     << QByteArray() << QStringLiteral("network: Max line length exceeded.")
+                                     << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        {
+            QByteArray flood;
+            for (int i = 0; i < 1000; ++i)
+                flood += "X-Flood-" + QByteArray::number(i) + ": " + QByteArray(100, 'f') + "\r\n";
+            row("endless header block") << QList{ScriptedResponse::ok("ok", flood)} << QByteArray()
+                                        << QStringLiteral("network: Header block too large.")
+                                        << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        }
+    }
+    void answers()
+    {
+        QFETCH(QList<ScriptedResponse>, script);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, failure);
+        QFETCH(QByteArrayList, targets);
+        QFETCH(QByteArrayList, cookies);
+        QFETCH(QList<int>, connections);
+
+        RawHttpServer server;
+        const QByteArray origin = "http://" + server.hostAndPort();
+        for (const ScriptedResponse &response : script)
+            server.enqueue(withOrigin(response, origin));
+
+        QString failed;
+        QByteArray result;
+        try {
+            result = AccountRequest(testSettings()).get(origin + "/dir/click_user.asp?user=u");
+        } catch (const AccountRequestError &error) {
+            if (error.kind() == AccountRequestError::Kind::Network) {
+                failed = QStringLiteral("network: ") + error.message();
+            } else {
+                failed = QStringLiteral("protocol %1").arg(error.statusCode());
+                QVERIFY(error.statusLine().startsWith("HTTP/1.1 "));
+                result = error.body();
+            }
+        }
+
+        QCOMPARE(failed, failure);
+        QCOMPARE(result, body);
+        const QList<testsupport::RecordedRequest> requests = server.requests();
+        QCOMPARE(requests.size(), targets.size());
+        for (qsizetype i = 0; i < requests.size(); ++i) {
+            QCOMPARE(requests[i].target, targets[i]);
+            QCOMPARE(requests[i].header("Cookie"), cookies[i]);
+            QCOMPARE(requests[i].connection, connections[i]);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAccountRequest)
+#include "tst_accountrequest.moc"
