@@ -63,6 +63,8 @@ int main(int argc, char *argv[])
     options.latencyMs = intOption(parser, QStringLiteral("latency"), 0, 600'000);
     options.pageSize = intOption(parser, QStringLiteral("page-size"), 0, 64 * 1024 * 1024);
 
+    options.accessLog = parser.value(QStringLiteral("access-log"));
+
     const QString encoding = parser.value(QStringLiteral("encoding"));
     if (encoding == QLatin1String("gbk"))
         options.encoding = sim::PageEncoding::Gbk;

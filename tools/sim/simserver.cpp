@@ -73,6 +73,12 @@ SimServer::~SimServer() = default;
 
 bool SimServer::listen(quint16 port)
 {
+    if (!m_options.accessLog.isEmpty()) {
+        // Unbuffered: the log is whole even when the simulator is killed.
+        m_accessLog.setFileName(m_options.accessLog);
+        if (!m_accessLog.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            return false;
+    }
     return m_server->listen(QHostAddress::LocalHost, port);
 }
 
@@ -83,7 +89,7 @@ quint16 SimServer::port() const
 
 QString SimServer::errorString() const
 {
-    return m_server->errorString();
+    return m_accessLog.error() != QFileDevice::NoError ? m_accessLog.errorString() : m_server->errorString();
 }
 
 void SimServer::accept()
@@ -139,6 +145,8 @@ void SimServer::serve(const std::shared_ptr<Connection> &connection)
         const qsizetype from = requestLine.indexOf(' ') + 1;
         const qsizetype to = requestLine.lastIndexOf(" HTTP/");
         const QByteArray target = to > from ? requestLine.sliced(from, to - from) : requestLine.sliced(from);
+        if (m_accessLog.isOpen())
+            m_accessLog.write(target + '\n');
         const Answer answer = this->answer(target);
 
         connection->busy = true;

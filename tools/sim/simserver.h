@@ -4,6 +4,7 @@
 #include "resultpage.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QObject>
 #include <memory>
 
@@ -28,6 +29,7 @@ struct ServerOptions
     double failShare = 0;
     FailMode failMode = FailMode::Drop;
     int pageSize = 200'000;
+    QString accessLog; // when set, every request target is written to this file, one a line
 };
 
 // One loopback HTTP/1.1 server (keep-alive) for both outside services: the
@@ -41,7 +43,8 @@ public:
     explicit SimServer(const ServerOptions &options, QObject *parent = nullptr);
     ~SimServer() override;
 
-    // Listens on 127.0.0.1; port 0 picks a free one. False when that fails.
+    // Opens the access log and listens on 127.0.0.1; port 0 picks a free one.
+    // False when either fails.
     bool listen(quint16 port);
     quint16 port() const;
     QString errorString() const;
@@ -57,6 +60,7 @@ private:
     ServerOptions m_options;
     KeywordGraph m_graph;
     QTcpServer *m_server;
+    QFile m_accessLog;
 };
 
 } // namespace sim
