@@ -53,6 +53,8 @@ int main(int argc, char *argv[])
          QStringLiteral("drop|empty|silence"), QStringLiteral("drop")},
         {QStringLiteral("page-size"), QStringLiteral("Bytes a result page is padded to."),
          QStringLiteral("BYTES"), QStringLiteral("200000")},
+        {QStringLiteral("access-log"), QStringLiteral("Write every request target to this file, one a line."),
+         QStringLiteral("FILE")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())

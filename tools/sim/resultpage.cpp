@@ -72,6 +72,19 @@ QString padding(int index)
         .arg(0x333333 + index * 0x10101 % 0xCCCCCC, 6, 16, QLatin1Char('0'));
 }
 
+// The first whole padding lines that make at least `bytes` bytes. The lines
+// are the same on every page, so they are made once per thread.
+QByteArrayView paddingLines(qsizetype bytes)
+{
+    if (bytes <= 0)
+        return {};
+    thread_local QByteArray lines;
+    thread_local int count = 0;
+    while (lines.size() < bytes)
+        lines += padding(count++).toLatin1();
+    return QByteArrayView(lines).first(lines.indexOf('\n', bytes - 1) + 1);
+}
+
 } // namespace
 
 QByteArray renderResultPage(const ResultPage &page, PageEncoding encoding, int paddedTo)
@@ -99,10 +112,9 @@ QByteArray renderResultPage(const ResultPage &page, PageEncoding encoding, int p
     QStringEncoder encoder(encoding == PageEncoding::Gbk ? "GBK" : "UTF-8");
     QByteArray bytes = encoder.encode(head);
     const QByteArray bodyBytes = encoder.encode(body);
-    bytes.reserve(qMax<qsizetype>(paddedTo, bytes.size() + bodyBytes.size()));
-    for (int i = 0; bytes.size() + bodyBytes.size() < paddedTo; ++i)
-        bytes += padding(i).toLatin1();
-    return bytes + bodyBytes;
+    const QByteArrayView styles = paddingLines(paddedTo - bytes.size() - bodyBytes.size());
+    bytes.reserve(bytes.size() + styles.size() + bodyBytes.size());
+    return bytes.append(styles).append(bodyBytes);
 }
 
 } // namespace sim
