@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -26,6 +27,8 @@ const char usageText[] =
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
     "query logs in, walks the related searches from SEED and writes the table as CSV\n"
     "to FILE or standard output.\n";
+
+constexpr int abortSettleMs = 50;
 
 int usageError(const QString &problem)
 {
@@ -122,6 +125,13 @@ int query(const QStringList &arguments)
     if (!batch.start(seed))
         return UsageError;
     loop.exec();
+    if (interrupted) {
+        // A fetch stopped in flight is aborted across the network thread and
+        // released with deleteLater: give that a moment of event loop before
+        // the process tears the network down.
+        QTimer::singleShot(abortSettleMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
 
     if (sortBy == QLatin1String("count"))
         results.sortByItemCount();
