@@ -34,8 +34,9 @@ public:
 
     // The batch button: refuses an empty seed or the untouched prompt (emits
     // message("请输入关键词！") and returns false), otherwise starts the batch.
-    // Like the disabled button, does nothing (returns false) while a batch is
-    // running: a second dispatch chain would put two fetches in flight.
+    // Like the disabled button, does nothing (returns false) from a start
+    // until the next stop: a second dispatch chain would put two fetches in
+    // flight.
     bool start(const QByteArray &seed);
     // The stop button.
     void stop();

@@ -159,6 +159,8 @@ private Q_SLOTS:
         connect(&batch.scheduler, &BatchScheduler::message, this, [] { QTest::qWait(4 * endCheckMs); });
 
         QVERIFY(batch.scheduler.start(gbk(seed)));
+        // Until stop, the batch button is disabled: a second start does nothing.
+        QVERIFY(!batch.scheduler.start("other"));
         QCOMPARE(button.count(), 1);
         QCOMPARE(batch.scheduler.batchButtonEnabled(), false);
         QVERIFY(batch.waitForEnd());
@@ -186,6 +188,7 @@ private Q_SLOTS:
         QCOMPARE(first.header("User-Agent"),
                  QByteArray("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)"));
         QCOMPARE(server.requestCount(), 5);
+        QVERIFY(!batch.scheduler.start("other"));
 
         batch.scheduler.stop();
         QCOMPARE(batch.scheduler.batchButtonEnabled(), true);
