@@ -140,6 +140,30 @@ QByteArray requestBytes(const Target &target, const QByteArray &cookies)
     return request;
 }
 
+// One network wait: a local event loop that any socket event or the time-out
+// ends, so the program keeps handling its events meanwhile.
+class SocketWait
+{
+public:
+    SocketWait(QTcpSocket &socket, std::chrono::milliseconds timeout)
+    {
+        m_timer.setSingleShot(true);
+        QObject::connect(&socket, &QTcpSocket::connected, &m_loop, &QEventLoop::quit);
+        QObject::connect(&socket, &QTcpSocket::readyRead, &m_loop, &QEventLoop::quit);
+        QObject::connect(&socket, &QTcpSocket::disconnected, &m_loop, &QEventLoop::quit);
+        QObject::connect(&socket, &QTcpSocket::errorOccurred, &m_loop, &QEventLoop::quit);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_loop, &QEventLoop::quit);
+        m_timer.start(timeout);
+    }
+
+    void untilNextEvent() { m_loop.exec(); }
+    bool expired() const { return !m_timer.isActive(); }
+
+private:
+    QEventLoop m_loop;
+    QTimer m_timer;
+};
+
 // The socket of one call, read through a buffer of our own. Every wait runs a
 // local event loop until data, the peer's close, an error or the time-out.
 class Connection
@@ -169,21 +193,15 @@ public:
         m_host = target.host;
         m_port = target.port;
         m_socket.connectToHost(QString::fromLatin1(target.host), target.port);
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&m_socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
-        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(m_settings.connectTimeout);
+        SocketWait wait(m_socket, m_settings.connectTimeout);
         while (m_socket.state() != QAbstractSocket::ConnectedState &&
-               m_socket.state() != QAbstractSocket::UnconnectedState && timer.isActive())
-            loop.exec();
+               m_socket.state() != QAbstractSocket::UnconnectedState && !wait.expired())
+            wait.untilNextEvent();
         if (isOpen())
             return;
         const QString reason = m_socket.errorString();
         m_socket.abort();
-        if (!timer.isActive())
+        if (wait.expired())
             throw networkError("Connect timed out.");
         throw AccountRequestError(AccountRequestError::Kind::Network, reason);
     }
@@ -239,19 +257,12 @@ private:
     {
         if (absorb())
             return true;
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&m_socket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
-        QObject::connect(&m_socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
-        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(timeout);
+        SocketWait wait(m_socket, timeout);
         while (isOpen()) {
-            loop.exec();
+            wait.untilNextEvent();
             if (absorb())
                 return true;
-            if (!timer.isActive())
+            if (wait.expired())
                 throw networkError("Read timed out.");
         }
         return absorb();

@@ -88,8 +88,8 @@ public:
     {
         qputenv("QUILLMARSH_ACCOUNT_HOST", server.hostAndPort());
         AccountRequest::Settings settings;
-        settings.readTimeout = 300ms;
-        settings.errorBodyTimeout = 300ms;
+        settings.readTimeout = 1s;
+        settings.errorBodyTimeout = 1s;
         login.setRequestSettings(settings);
         // A previous attempt's profile, which every attempt replaces.
         session.appendUserinfo("stale");
@@ -163,6 +163,8 @@ private Q_SLOTS:
             << profileAnswer(withField(eleven, 1, "<name>" + QByteArray("张三") + "</name>"),
                              R"(<?xml version="1.0" encoding="UTF-8"?>)")
             << LoginResult::Accepted << QString() << withField(plainValues(11), 1, gbk("张三"));
+        row("a zero byte ends the answer") << profileAnswer(eleven) + QByteArray("\0<broken", 8)
+                                           << LoginResult::Accepted << QString() << plainValues(11);
         row("no declaration") << profileAnswer(eleven, {}) << LoginResult::Refused << QString()
                               << QByteArrayList();
         row("empty answer") << QByteArray() << LoginResult::Refused << QString() << QByteArrayList();

@@ -1,7 +1,17 @@
 #include "net/accountrequest.h"
 #include "rawhttpserver.h"
 
+#include <QScopeGuard>
+#include <QTcpSocket>
 #include <QTest>
+#include <memory>
+#include <vector>
+
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 using testsupport::RawHttpServer;
 using testsupport::ScriptedResponse;
@@ -17,9 +27,9 @@ using namespace std::chrono_literals;
 AccountRequest::Settings testSettings()
 {
     AccountRequest::Settings settings;
-    settings.readTimeout = 300ms;
+    settings.readTimeout = 1s;
     settings.redirectBodyTimeout = 300ms;
-    settings.errorBodyTimeout = 300ms;
+    settings.errorBodyTimeout = 1s;
     settings.maxHeaderBytes = 64 * 1024;
     settings.maxBodyBytes = 64 * 1024;
     return settings;
@@ -152,6 +162,12 @@ private Q_SLOTS:
         row("absolute location") << QList{redirect("@ORIGIN@/abs/page.asp"), ScriptedResponse::ok("done")}
                                  << QByteArray("done") << QString() << QByteArrayList{first, "/abs/page.asp"}
                                  << QByteArrayList{"", ""} << QList{1, 1};
+        // The leftover of a body that never ends must not be read as the next answer.
+        row("redirect body not ended in time, next request on a new connection")
+            << QList{raw("HTTP/1.1 302 Found\r\nLocation: /next.asp\r\n\r\nendless"),
+                     ScriptedResponse::ok("done")}
+            << QByteArray("done") << QString() << QByteArrayList{first, "/next.asp"} << QByteArrayList{"", ""}
+            << QList{1, 2};
         row("200 with Location is followed")
             << QList{ScriptedResponse::ok("first", "Location: /second\r\n"), ScriptedResponse::ok("second")}
             << QByteArray("second") << QString() << QByteArrayList{first, "/second"} << QByteArrayList{"", ""}
@@ -270,6 +286,44 @@ private Q_SLOTS:
             QCOMPARE(requests[i].header("Cookie"), cookies[i]);
             QCOMPARE(requests[i].connection, connections[i]);
         }
+    }
+
+    // A listening socket whose accept queue is full drops further connection
+    // attempts, so connecting hangs without any packet leaving the machine.
+    void connectTimeout()
+    {
+#ifdef Q_OS_LINUX
+        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(listener >= 0);
+        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QCOMPARE(listen(listener, 0), 0);
+        socklen_t length = sizeof address;
+        QCOMPARE(getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+        const quint16 port = ntohs(address.sin_port);
+
+        std::vector<std::unique_ptr<QTcpSocket>> queued;
+        for (bool connected = true; connected && queued.size() < 8;) {
+            queued.push_back(std::make_unique<QTcpSocket>());
+            queued.back()->connectToHost(QHostAddress::LocalHost, port);
+            connected = queued.back()->waitForConnected(300);
+        }
+        QVERIFY2(queued.back()->state() != QAbstractSocket::ConnectedState, "the accept queue never filled");
+
+        AccountRequest::Settings settings = testSettings();
+        settings.connectTimeout = 200ms;
+        try {
+            AccountRequest(settings).get("http://127.0.0.1:" + QByteArray::number(port) + "/click_user.asp");
+            QFAIL("connected to a full accept queue");
+        } catch (const AccountRequestError &error) {
+            QCOMPARE(error.message(), QStringLiteral("Connect timed out."));
+        }
+#else
+        QSKIP("needs a listening socket that is never accepted from");
+#endif
     }
 };
 

@@ -1,0 +1,50 @@
+#include "login/credentials.h"
+
+#include "app/apperror.h"
+#include "text/bytetext.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+// "Cannot open file" or "Cannot create file" with the full path as it resolves now.
+AppError fileError(const QString &what, const QString &fileName, const QString &reason)
+{
+    return AppError(what + QStringLiteral(" \"") + QFileInfo(fileName).absoluteFilePath() +
+                    QStringLiteral("\". ") + reason);
+}
+} // namespace
+
+Credentials Credentials::load(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.exists())
+        return {};
+    if (!file.open(QIODevice::ReadOnly))
+        throw fileError(QStringLiteral("Cannot open file"), fileName, file.errorString());
+    const QList<QByteArray> lines = text::splitLines(file.readAll());
+    if (lines.size() < 3)
+        return {};
+    if (lines[2] != "1")
+        return {State::Forgotten, {}, {}};
+    return {State::Remembered, lines[0], lines[1]};
+}
+
+void Credentials::save(bool remember, const QByteArray &userName, const QByteArray &password,
+                       const QString &fileName)
+{
+    const QByteArray contents =
+        remember ? userName + "\r\n" + password + "\r\n1\r\n" : QByteArrayLiteral("xxx\r\nxxx\r\nxxx\r\n");
+    QSaveFile file(fileName);
+    // Unbuffered, so a short write shows at the write and not at the commit.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw fileError(QStringLiteral("Cannot create file"), fileName, file.errorString());
+    if (file.write(contents) != contents.size()) {
+        file.cancelWriting();
+        throw AppError(QStringLiteral("Stream write error"));
+    }
+    if (!file.commit())
+        throw fileError(QStringLiteral("Cannot create file"), fileName, file.errorString());
+}
