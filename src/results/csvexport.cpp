@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
+#include <algorithm>
+#include <array>
 #include <charconv>
 
 namespace csvexport {
@@ -13,55 +15,60 @@ namespace csvexport {
 namespace {
 
 // GBK trail bytes start at 0x40, so these bytes only ever stand for themselves.
-bool needsQuotes(const QByteArray &field)
+constexpr auto isSpecial = [] {
+    std::array<bool, 256> table{};
+    table[','] = table['"'] = table['\r'] = table['\n'] = true;
+    return table;
+}();
+
+bool needsQuotes(QByteArrayView field)
 {
-    for (const char c : field) {
-        if (c == ',' || c == '"' || c == '\r' || c == '\n')
-            return true;
-    }
-    return false;
+    return std::any_of(field.begin(), field.end(),
+                       [](char c) { return isSpecial[static_cast<unsigned char>(c)]; });
 }
 
-void appendField(QByteArray &out, const QByteArray &field)
+char *putField(char *at, QByteArrayView field)
 {
-    if (!needsQuotes(field)) {
-        out += field;
-        return;
-    }
-    out += '"';
+    if (!needsQuotes(field))
+        return std::copy(field.begin(), field.end(), at);
+    *at++ = '"';
     for (const char c : field) {
         if (c == '"')
-            out += '"';
-        out += c;
+            *at++ = '"';
+        *at++ = c;
     }
-    out += '"';
+    *at++ = '"';
+    return at;
 }
 
 } // namespace
 
 QByteArray resultsCsv(const ResultsModel &results)
 {
+    QByteArray out = ResultsModel::headers().join(',') + "\r\n";
+    qsizetype used = out.size();
     const int rows = results.rowCount();
-    qsizetype size = 64;
     for (int position = 0; position < rows; ++position) {
-        for (const QByteArray &cell : results.row(position))
-            size += cell.size() + 1;
-        size += 12;
-    }
-    QByteArray out;
-    out.reserve(size);
-    out += ResultsModel::headers().join(',');
-    out += "\r\n";
-    for (int position = 0; position < rows; ++position) {
-        char number[16];
-        const auto end = std::to_chars(number, number + sizeof number, position + 1).ptr;
-        out.append(number, end - number);
+        const ResultRow &row = results.row(position);
+        // Room for the longest this line can get: the position, every field
+        // quoted and made of quotes, CR LF. Lines are then written in place.
+        qsizetype longest = 16;
+        for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column)
+            longest += 3 + 2 * row[column].size();
+        if (out.size() - used < longest)
+            out.resize(std::max(2 * out.size(), used + longest));
+        char *at = out.data() + used;
+        at = std::to_chars(at, at + 12, position + 1).ptr;
         for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column) {
-            out += ',';
-            appendField(out, results.cell(position, column));
+            *at++ = ',';
+            at = putField(at, row[column]);
         }
-        out += "\r\n";
+        *at++ = '\r';
+        *at++ = '\n';
+        used = at - out.constData();
     }
+    out.resize(used);
+    out.squeeze();
     return out;
 }
 

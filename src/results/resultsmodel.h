@@ -5,7 +5,6 @@
 #include <QList>
 #include <array>
 #include <optional>
-#include <vector>
 
 // One result row: number, keyword, item count, highest sales, price,
 // description, as GBK bytes. The number is given when the row is added and
@@ -50,8 +49,8 @@ public:
     void addRow(const ResultRow &row);
     void clear();
     // Cell by position (0-based display order) and cell index.
-    const QByteArray &cell(int position, int column) const { return m_rows[position][column]; }
-    const ResultRow &row(int position) const { return m_rows[position]; }
+    const QByteArray &cell(int position, int column) const { return m_rows[m_order[position]][column]; }
+    const ResultRow &row(int position) const { return m_rows[m_order[position]]; }
 
     // The six header texts.
     static QList<QByteArray> headers();
@@ -71,10 +70,11 @@ public:
     static int sortproc(const ResultRow &a, const ResultRow &b, const SortParameters &parameters);
     // The text's ASCII digits in order: "25.00" gives "2500", "-5" gives "5".
     static QByteArray getnum(QByteArrayView text);
-    static int comparesign(double x);
+    static int comparesign(double x) { return x < 0 ? -1 : (x > 0 ? 1 : 0); }
     // The first decimal number in the text: "," between digit groups is
     // skipped, one "." starts the fraction, a sign is not read ("-5" is 5).
-    // None when the text holds no digit.
+    // One too large for a double reads as the largest double. None when the
+    // text holds no digit.
     static std::optional<double> numberIn(QByteArrayView text);
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -85,9 +85,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
-    // Moves the row at oldPositions[i] to position i; persistent indexes
-    // (the view's selection) follow their rows.
-    void reorder(const std::vector<qsizetype> &oldPositions);
-
+    // Rows stay where they were added; a sort rewrites only the display
+    // order, so it moves one index per row instead of six cells.
     QList<ResultRow> m_rows;
+    QList<int> m_order; // display position -> index in m_rows
 };

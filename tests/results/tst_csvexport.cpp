@@ -1,8 +1,8 @@
 #include "app/apperror.h"
+#include "recordingsavedialog.h"
 #include "results/csvexport.h"
 #include "results/csvsavecommand.h"
 #include "results/resultsmodel.h"
-#include "results/savefiledialog.h"
 #include "text/gbk.h"
 
 #include <QBuffer>
@@ -10,8 +10,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-
 namespace {
 
 QByteArray gbk(const char *utf8)
@@ -20,23 +18,6 @@ QByteArray gbk(const char *utf8)
 }
 
 const QByteArray header = gbk("序号,关键词,宝贝数量,最高成交笔数,成交价格,宝贝描述\r\n");
-
-// Answers the dialog from a list and records what it was offered.
-class ScriptedSaveDialog final : public SaveFileDialog
-{
-public:
-    QList<std::optional<QString>> answers;
-    QStringList offered;
-    std::function<void()> whileOpen;
-
-    std::optional<QString> askFileName(const QString &previousName) override
-    {
-        offered.append(previousName);
-        if (whileOpen)
-            whileOpen();
-        return answers.takeFirst();
-    }
-};
 
 QByteArray fileContent(const QString &name)
 {
@@ -125,7 +106,7 @@ private Q_SLOTS:
         writeFile(chosen + QLatin1String(".csv"), "old content");
         ResultsModel model;
         model.addRow({"1", "a", "1", "2", "3.00", "d"});
-        ScriptedSaveDialog dialog;
+        testsupport::RecordingSaveDialog dialog;
         dialog.answers = {chosen, chosen + QLatin1String(".CSV")};
         // A running batch adds a row while the dialog is open.
         dialog.whileOpen = [&] { model.addRow({"9", "late", "1", "1", "1", "e"}); };
@@ -144,7 +125,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QDir::setCurrent(dir.path());
         ResultsModel model;
-        ScriptedSaveDialog dialog;
+        testsupport::RecordingSaveDialog dialog;
         dialog.answers = {std::nullopt, QStringLiteral("relative")};
         CsvSaveCommand save(dialog);
         QVERIFY(!save.run(model));
@@ -177,7 +158,7 @@ private Q_SLOTS:
             writeFile(target, "old content");
         ResultsModel model;
         model.addRow({"1", "a", "1", "2", "3.00", "d"});
-        ScriptedSaveDialog dialog;
+        testsupport::RecordingSaveDialog dialog;
         dialog.answers = {dir.filePath(chosen)};
         CsvSaveCommand save(dialog);
 

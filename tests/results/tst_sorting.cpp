@@ -84,6 +84,9 @@ private Q_SLOTS:
         QTest::newRow("sales without digits last, descending")
             << 1 << int(ResultsModel::Sales) << QByteArrayList{"", "12", gbk("暂无"), "300"}
             << QList<int>{4, 2, 1, 3};
+        QTest::newRow("too large for a double still before no number")
+            << 0 << int(ResultsModel::ItemCount) << QByteArrayList{"n/a", QByteArray(400, '9'), "7"}
+            << QList<int>{3, 2, 1};
         QTest::newRow("thousands separators")
             << 0 << int(ResultsModel::ItemCount) << QByteArrayList{"1,234", "999", "12,000,000", "1,235"}
             << QList<int>{2, 1, 4, 3};
@@ -188,7 +191,8 @@ private Q_SLOTS:
         QTest::newRow("one point") << QByteArray("1.2.3") << QByteArray("123") << 1.2 << true;
         QTest::newRow("trailing comma and point") << QByteArray("12,.") << QByteArray("12") << 12.0 << true;
         QTest::newRow("Chinese around") << gbk("约3,500.5件") << QByteArray("35005") << 3500.5 << true;
-        QTest::newRow("too large") << QByteArray(400, '9') << QByteArray(400, '9') << qInf() << true;
+        QTest::newRow("too large") << QByteArray(400, '9') << QByteArray(400, '9')
+                                   << std::numeric_limits<double>::max() << true;
         QTest::newRow("no digit") << gbk("面议") << QByteArray() << 0.0 << false;
     }
     void numbers()
@@ -211,6 +215,24 @@ private Q_SLOTS:
         model.sortByItemCount();
         model.addRow(fixtureRow(4, ResultsModel::ItemCount, "1"));
         QCOMPARE(numbersOf(model), (QList<int>{2, 3, 1, 4}));
+    }
+
+    void tiesKeepTheShownOrder()
+    {
+        ResultsModel model;
+        for (const ResultRow &row :
+             {ResultRow{"1", "kw1", "30", "5", "1", "a"}, ResultRow{"2", "kw2", "10", "5", "1", "b"},
+              ResultRow{"3", "kw3", "20", "9", "1", "c"}})
+            model.addRow(row);
+        model.sortByItemCount();
+        QCOMPARE(numbersOf(model), (QList<int>{2, 3, 1}));
+        // Equal sales keep the order shown now, not the order rows came in.
+        model.sortBySales();
+        QCOMPARE(numbersOf(model), (QList<int>{3, 2, 1}));
+        // Editing the number cell at a position changes that row only.
+        QVERIFY(model.setData(model.index(1, ResultsModel::Number), QStringLiteral("x")));
+        QCOMPARE(model.cell(1, ResultsModel::Number), QByteArray("x"));
+        QCOMPARE(model.cell(1, ResultsModel::Keyword), QByteArray("kw2"));
     }
 
     void selectionFollowsItsRow()

@@ -1,0 +1,150 @@
+#include "benchpairs.h"
+#include "results/csvexport.h"
+#include "results/resultscolourproxy.h"
+#include "results/resultsmodel.h"
+#include "text/gbk.h"
+
+#include <QBuffer>
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+// Rows as batches make them: a Chinese keyword and description, whole counts
+// and sales, a price with two decimals; item count and sales independent.
+QList<ResultRow> makeRows(int count)
+{
+    std::mt19937 random(20261209);
+    const QStringList words =
+        QString::fromUtf8("连衣裙 夏季 新款 女装 韩版 修身 显瘦 雪纺 长款 碎花 套装 男士 "
+                          "休闲 运动 鞋 包 手机壳 耳机 充电宝 保温杯")
+            .split(QLatin1Char(' '));
+    QList<QByteArray> gbkWords;
+    for (const QString &word : words)
+        gbkWords.append(text::toGbk(word));
+    auto phrase = [&](int parts) {
+        QByteArray result;
+        for (int i = 0; i < parts; ++i)
+            result += gbkWords[random() % gbkWords.size()];
+        return result;
+    };
+    QList<ResultRow> rows;
+    rows.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const int cents = int(random() % 100000);
+        rows.append(
+            {QByteArray::number(i + 1), phrase(2 + int(random() % 3)),
+             QByteArray::number(quint32(random() % 5000000)), QByteArray::number(quint32(random() % 20000)),
+             QByteArray::number(cents / 100) + '.' + QByteArray::number(cents % 100).rightJustified(2, '0'),
+             phrase(6 + int(random() % 6))});
+    }
+    return rows;
+}
+
+const QList<ResultRow> &millionRows()
+{
+    static const QList<ResultRow> rows = makeRows(1000000);
+    return rows;
+}
+
+std::unique_ptr<ResultsModel> millionRowModel()
+{
+    auto model = std::make_unique<ResultsModel>();
+    for (const ResultRow &row : millionRows())
+        model->addRow(row);
+    return model;
+}
+
+void BM_sort_rows(benchmark::State &state)
+{
+    const std::unique_ptr<ResultsModel> model = millionRowModel();
+    for (auto _ : state) {
+        // Sorting by item count leaves the sales column in random order.
+        state.PauseTiming();
+        model->sortByItemCount();
+        state.ResumeTiming();
+        model->sortBySales();
+    }
+}
+BENCHMARK(BM_sort_rows)->Unit(benchmark::kMillisecond);
+
+void BM_sort_doubles(benchmark::State &state)
+{
+    std::mt19937 random(7);
+    std::vector<double> values(1000000);
+    for (double &value : values)
+        value = double(random() % 20000);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<double> copy = values;
+        state.ResumeTiming();
+        std::sort(copy.begin(), copy.end());
+        benchmark::DoNotOptimize(copy.data());
+    }
+}
+BENCHMARK(BM_sort_doubles)->Unit(benchmark::kMillisecond);
+
+QUILLMARSH_BENCH_PAIR(sort_rows, BM_sort_rows, BM_sort_doubles, "<=4");
+
+void BM_csv_export(benchmark::State &state)
+{
+    const std::unique_ptr<ResultsModel> model = millionRowModel();
+    for (auto _ : state) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        csvexport::write(&buffer, csvexport::resultsCsv(*model));
+        benchmark::DoNotOptimize(buffer.data().data());
+    }
+}
+BENCHMARK(BM_csv_export)->Unit(benchmark::kMillisecond);
+
+void BM_csv_write_assembled(benchmark::State &state)
+{
+    const QByteArray assembled = csvexport::resultsCsv(*millionRowModel());
+    for (auto _ : state) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        csvexport::write(&buffer, assembled);
+        benchmark::DoNotOptimize(buffer.data().data());
+    }
+}
+BENCHMARK(BM_csv_write_assembled)->Unit(benchmark::kMillisecond);
+
+QUILLMARSH_BENCH_PAIR(csv_export, BM_csv_export, BM_csv_write_assembled, "<=3");
+
+// The window's model chain without a view: the core model under the colour
+// proxy, filled row by row as a batch does, then sorted by sales.
+void BM_model_100k(benchmark::State &state)
+{
+    const QList<ResultRow> rows = millionRows().first(100000);
+    for (auto _ : state) {
+        ResultsModel model;
+        ResultsColourProxy colours;
+        colours.setSourceModel(&model);
+        for (const ResultRow &row : rows)
+            model.addRow(row);
+        model.sortBySales();
+        benchmark::DoNotOptimize(model.rowCount());
+    }
+}
+BENCHMARK(BM_model_100k)->Unit(benchmark::kMillisecond);
+
+// The least any table holding these rows pays: appending them to a plain list.
+void BM_append_100k_plain(benchmark::State &state)
+{
+    const QList<ResultRow> rows = millionRows().first(100000);
+    for (auto _ : state) {
+        QList<ResultRow> list;
+        for (const ResultRow &row : rows)
+            list.append(row);
+        benchmark::DoNotOptimize(list.data());
+    }
+}
+BENCHMARK(BM_append_100k_plain)->Unit(benchmark::kMillisecond);
+
+QUILLMARSH_BENCH_PAIR(model_100k, BM_model_100k, BM_append_100k_plain, "value<1s");
+
+} // namespace
