@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 build=build-demo
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLMARSH_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)"
+cmake --build "$build" -j "$(nproc)" >&2
 
 source scripts/simulator.sh
 start_simulator "$build" --graph-size 60
