@@ -289,7 +289,8 @@ private Q_SLOTS:
         SimProcess sim(simArguments(graphSize, simOptions));
         QVERIFY(sim.port());
         QTemporaryDir folder;
-        const QString csvName = folder.filePath(QStringLiteral("table.csv")); // no ".csv" added
+        // Used as given: no ".csv" is added.
+        const QString csvName = folder.filePath(QStringLiteral("table"));
         QStringList arguments{QStringLiteral("query"), QStringLiteral("--user"), QStringLiteral("demo")};
         arguments += cliOptions;
         if (toFile)

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
