@@ -26,7 +26,7 @@ const char usageText[] =
     "                            [--csv FILE] [--fetch-timeout MS] SEED\n"
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
     "query logs in, walks the related searches from SEED and writes the table as CSV\n"
-    "to FILE or standard output.\n";
+    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n";
 
 constexpr int abortSettleMs = 50;
 
@@ -112,7 +112,7 @@ int query(const QStringList &arguments)
     const QByteArray seed = text::toGbk(parser.positionalArguments().first());
     ResultsModel results;
     BatchRun batch(&results, KeywordFilter{seed, !parser.isSet(noMustContain)});
-    if (timeoutMs > 0)
+    if (parser.isSet(fetchTimeout))
         batch.setFetchTimeout(timeoutMs);
     InterruptWatcher interrupts;
     bool interrupted = false;
