@@ -1,7 +1,9 @@
 #include "login/usersession.h"
 #include "query/tform2.h"
+#include "rawhttpserver.h"
 #include "recorders.h"
 #include "recordingsavedialog.h"
+#include "resultpage.h"
 #include "results/resultsview.h"
 #include "results/widgetsavefiledialog.h"
 #include "text/gbk.h"
@@ -21,15 +23,47 @@
 #include <QTest>
 #include <QTimer>
 
+using testsupport::RawHttpServer;
+using testsupport::RecordedRequest;
 using testsupport::RecordingBrowser;
 using testsupport::RecordingMessages;
 using testsupport::RecordingSaveDialog;
+using testsupport::ScriptedResponse;
 
 namespace {
 
 QByteArray gbk(const char *utf8)
 {
     return text::toGbk(QString::fromUtf8(utf8));
+}
+
+// A marketplace on loopback: each keyword of pages gets its result page,
+// one ending in "broken" a closed connection, any other keyword a page with no items.
+void serveMarketplace(RawHttpServer &server, const QList<sim::ResultPage> &pages)
+{
+    QHash<QString, QByteArray> bodies;
+    for (const sim::ResultPage &page : pages)
+        bodies.insert(page.keyword, sim::renderResultPage(page, sim::PageEncoding::Gbk));
+    server.setHandler([bodies](const RecordedRequest &request) {
+        const qsizetype from = request.target.indexOf("?q=") + 3;
+        const qsizetype to = request.target.lastIndexOf("&sort=sale-desc");
+        const QString keyword =
+            text::fromGbk(QByteArray::fromPercentEncoding(request.target.mid(from, to - from)));
+        if (keyword.endsWith(QLatin1String("broken")))
+            return ScriptedResponse::closed();
+        return ScriptedResponse::ok(bodies.value(
+            keyword, sim::renderResultPage({keyword, {}, QStringLiteral("0"), {}}, sim::PageEncoding::Gbk)));
+    });
+    qputenv("QUILLMARSH_MARKET_HOST", server.hostAndPort());
+}
+
+sim::ResultPage resultPage(const char *keyword, const QStringList &related, const char *itemCount)
+{
+    const QString name = QString::fromUtf8(keyword);
+    return {name,
+            related,
+            QString::fromLatin1(itemCount),
+            {{name + QStringLiteral(" 正品"), QStringLiteral("25.00"), 50}}};
 }
 
 // Counts the close requests the login window receives.
@@ -55,6 +89,8 @@ struct Fixture
     RecordingSaveDialog saveDialog;
     TForm2 form2{session, messages, browser, saveDialog};
 
+    Fixture() { form2.scheduler().setEndCheckInterval(50); }
+
     template <typename T> T *control(const char *name)
     {
         return form2.findChild<T *>(QString::fromLatin1(name));
@@ -73,6 +109,14 @@ struct Fixture
         form2.results().addRow({"1", gbk("连衣裙"), "300", "15", "25.00", gbk("夏季")});
         form2.results().addRow({"2", "T&x", "20", "900", "9.90", "b"});
         form2.results().addRow({"3", "bag", "1,000", "40", "100.00", "c"});
+    }
+    QString statusPanel(int i)
+    {
+        return control<QLabel>(qPrintable(QStringLiteral("StatusPanel%1").arg(i)))->text();
+    }
+    bool waitForMessages(int count)
+    {
+        return QTest::qWaitFor([&] { return messages.shown.size() >= count; }, 10'000);
     }
     bool showActive()
     {
@@ -362,6 +406,97 @@ private Q_SLOTS:
         QVERIFY2(f.messages.shown[0].text.startsWith(QStringLiteral("Cannot create file \"%1\". ")
                                                          .arg(dir.filePath(QStringLiteral("plain/out.csv")))),
                  qPrintable(f.messages.shown[0].text));
+    }
+
+    void promptIsRefused_data()
+    {
+        QTest::addColumn<QString>("seed");
+        QTest::newRow("prompt") << QStringLiteral("请输入关键词");
+        QTest::newRow("empty") << QString();
+    }
+    void promptIsRefused()
+    {
+        QFETCH(QString, seed);
+        Fixture f;
+        f.addRows();
+        f.control<QLineEdit>("Edit1")->setText(seed);
+        QTest::mouseClick(f.control<QPushButton>("Button4"), Qt::LeftButton);
+        QCOMPARE(f.messages.shown, (QList<RecordingMessages::Shown>{
+                                       {RecordingMessages::Kind::Plain, QStringLiteral("请输入关键词！")}}));
+        QCOMPARE(f.form2.results().rowCount(), 3);
+        QVERIFY(f.control<QPushButton>("Button4")->isEnabled());
+    }
+
+    // The keyword box and the must-contain tick are read while pages arrive.
+    void batchThroughTheButtons_data()
+    {
+        QTest::addColumn<bool>("mustContain");
+        QTest::addColumn<QByteArrayList>("keywords");
+        QTest::addColumn<QString>("total");
+        QTest::newRow("must contain the seed")
+            << true << QByteArrayList{gbk("连衣裙"), gbk("连衣裙 夏")} << QStringLiteral("总：1");
+        QTest::newRow("any related keyword")
+            << false << QByteArrayList{gbk("连衣裙"), gbk("连衣裙 夏"), gbk("半身裙")}
+            << QStringLiteral("总：2");
+    }
+    void batchThroughTheButtons()
+    {
+        QFETCH(bool, mustContain);
+        QFETCH(QByteArrayList, keywords);
+        QFETCH(QString, total);
+        RawHttpServer server;
+        serveMarketplace(
+            server, {resultPage("连衣裙", {QStringLiteral("连衣裙 夏"), QStringLiteral("半身裙")}, "300"),
+                     resultPage("连衣裙 夏", {}, "40"), resultPage("半身裙", {}, "70")});
+        Fixture f;
+        auto *button4 = f.control<QPushButton>("Button4");
+        f.control<QLineEdit>("Edit1")->setText(QStringLiteral("连衣裙"));
+        f.control<QCheckBox>("CheckBox1")->setChecked(mustContain);
+        QTest::mouseClick(button4, Qt::LeftButton);
+        QVERIFY(!button4->isEnabled());
+        QVERIFY(f.waitForMessages(1));
+
+        QCOMPARE(f.messages.texts(), QStringList{QStringLiteral("查询完成！")});
+        QByteArrayList shown;
+        for (int position = 0; position < f.form2.results().rowCount(); ++position)
+            shown.append(f.form2.results().cell(position, ResultsModel::Keyword));
+        QCOMPARE(shown, keywords);
+        QCOMPARE(f.statusPanel(1), total);
+        QCOMPARE(f.statusPanel(2), QStringLiteral("完成：%1").arg(keywords.size()));
+        QVERIFY(!button4->isEnabled());
+        QVERIFY(f.control<QLabel>("FailedPanel")->isHidden());
+
+        // Stop, then a new batch: rows are numbered on.
+        QTest::mouseClick(f.control<QPushButton>("Button5"), Qt::LeftButton);
+        QVERIFY(button4->isEnabled());
+        f.control<QLineEdit>("Edit1")->setText(QStringLiteral("半身裙"));
+        QTest::mouseClick(button4, Qt::LeftButton);
+        QVERIFY(f.waitForMessages(2));
+        QCOMPARE(f.form2.results().rowCount(), 1);
+        QCOMPARE(f.form2.results().cell(0, ResultsModel::Number), QByteArray::number(keywords.size() + 1));
+        qunsetenv("QUILLMARSH_MARKET_HOST");
+    }
+
+    void failedFetchesAreShown()
+    {
+        RawHttpServer server;
+        serveMarketplace(
+            server, {resultPage("seed", {QStringLiteral("seed broken"), QStringLiteral("seed 2")}, "5")});
+        Fixture f;
+        f.control<QLineEdit>("Edit1")->setText(QStringLiteral("seed"));
+        QTest::mouseClick(f.control<QPushButton>("Button4"), Qt::LeftButton);
+        QVERIFY(f.waitForMessages(1));
+        auto *failed = f.control<QLabel>("FailedPanel");
+        QVERIFY(!failed->isHidden());
+        QCOMPARE(failed->text(), QStringLiteral("失败：1"));
+        QCOMPARE(f.statusPanel(2), QStringLiteral("完成：3"));
+
+        // The next batch starts with no failures.
+        QTest::mouseClick(f.control<QPushButton>("Button5"), Qt::LeftButton);
+        QTest::mouseClick(f.control<QPushButton>("Button4"), Qt::LeftButton);
+        QVERIFY(failed->isHidden());
+        QVERIFY(f.waitForMessages(2));
+        qunsetenv("QUILLMARSH_MARKET_HOST");
     }
 
     // The widget dialog: offers the previous name, one ".csv" filter showing

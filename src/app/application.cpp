@@ -1,0 +1,77 @@
+#include "app/application.h"
+
+#include "app/accountmenu.h"
+#include "app/desktopbrowser.h"
+#include "app/skin.h"
+#include "app/widgetmessages.h"
+#include "login/tform1.h"
+#include "login/usersession.h"
+#include "query/tform2.h"
+#include "results/widgetsavefiledialog.h"
+
+#include <QApplication>
+#include <QEvent>
+
+struct QuillmarshApp::DesktopAdapters
+{
+    WidgetMessages messages;
+    DesktopBrowser browser;
+    WidgetSaveFileDialog saveDialog;
+};
+
+QuillmarshApp::QuillmarshApp() : m_desktop(std::make_unique<DesktopAdapters>())
+{
+    build({m_desktop->messages, m_desktop->browser, m_desktop->saveDialog,
+           &QSystemTrayIcon::isSystemTrayAvailable});
+}
+
+QuillmarshApp::QuillmarshApp(const Platform &platform)
+{
+    build(platform);
+}
+
+QuillmarshApp::~QuillmarshApp() = default;
+
+void QuillmarshApp::build(const Platform &platform)
+{
+    // Message boxes without a title of their own carry the program's name.
+    QApplication::setApplicationName(QStringLiteral("Quillmarsh"));
+    QApplication::setWindowIcon(skin::programIcon());
+
+    m_session = std::make_unique<UserSession>();
+    m_menu = std::make_unique<AccountMenu>();
+    m_form1 = std::make_unique<TForm1>(*m_session, *m_menu, platform.browser, platform.messages);
+    m_form2 = std::make_unique<TForm2>(*m_session, platform.messages, platform.browser, platform.saveDialog);
+    m_form2->setLoginWindow(m_form1.get());
+    m_tray = std::make_unique<TrayIcon>(*m_menu, *m_session, platform.browser, m_form1.get(), m_form2.get(),
+                                        platform.trayAvailable);
+
+    // An accepted login sets `loggedin`, so bringing back the current window shows the query window.
+    connect(m_form1.get(), &TForm1::loginAccepted, m_tray.get(), &TrayIcon::showWindow);
+    // The login window is the main window: closing it ends the program, even
+    // while the query window is hidden rather than closed. Nothing else does:
+    // a message box closed while both windows sit in the tray is the last
+    // visible window, and must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    m_form1->installEventFilter(this);
+}
+
+void QuillmarshApp::start(bool minimized)
+{
+    if (minimized)
+        m_form1->showMinimized();
+    else
+        m_form1->show();
+}
+
+bool QuillmarshApp::startsMinimized(const QStringList &arguments)
+{
+    return arguments.contains(QStringLiteral("-minimized"));
+}
+
+bool QuillmarshApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_form1.get() && event->type() == QEvent::Close)
+        QCoreApplication::exit(0);
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,11 @@
+#include "app/application.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    QuillmarshApp program;
+    program.start(QuillmarshApp::startsMinimized(QApplication::arguments()));
+    return QApplication::exec();
+}

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Takes docs/screenshots/login-window.png and tray-menu.png on a virtual
+# display (needs xvfb-run, openbox, xdotool, xwininfo and ImageMagick).
+#   tools/screenshot/take-screenshots.sh [build dir] [quillmarsh-sim binary]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=$(realpath "${1:-build}")
+sim=$(realpath "${2:-$build/tools/sim/quillmarsh-sim}")
+
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -wr" "$0" "$build" "$sim"
+fi
+
+out=$root/docs/screenshots
+mkdir -p "$out"
+work=$(mktemp -d)
+cp -r "$root/pic" "$work/"
+cd "$work"
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+openbox & pids+=($!)
+"$sim" --port 18765 > /dev/null 2>&1 & pids+=($!)
+export QUILLMARSH_ACCOUNT_HOST=127.0.0.1:18765 QUILLMARSH_MARKET_HOST=127.0.0.1:18765
+sleep 1
+
+# Crops the screen to the login window with its title bar, with a margin of
+# 12 pixels and $1 more pixels on the right; writes $2.
+shoot() {
+    local window info extents x y w h left right top bottom
+    window=$(xdotool search --sync --name "Brisalo" | head -1)
+    info=$(xwininfo -id "$window")
+    x=$(awk '/Absolute upper-left X/ {print $4}' <<< "$info")
+    y=$(awk '/Absolute upper-left Y/ {print $4}' <<< "$info")
+    w=$(awk '/Width/ {print $2}' <<< "$info")
+    h=$(awk '/Height/ {print $2}' <<< "$info")
+    extents=$(xprop -id "$window" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g')
+    read -r left right top bottom <<< "$extents"
+    import -window root -crop "$((w + left + right + 24 + $1))x$((h + top + bottom + 24))+$((x - left - 12))+$((y - top - 12))" +repage "$2"
+}
+
+"$build/src/app/quillmarsh" & app=$!
+pids+=($app)
+window=$(xdotool search --sync --name "Brisalo" | head -1)
+sleep 1
+xdotool mousemove --window "$window" 150 84 click 1 type demo
+xdotool mousemove --window "$window" 150 114 click 1 type demo
+sleep 0.5
+shoot 0 "$out/login-window.png"
+kill "$app"
+
+"$build/tools/screenshot/quillmarsh-traymenu-pose" 20 & pids+=($!)
+xdotool search --sync --name "Brisalo" > /dev/null
+sleep 2
+shoot 200 "$out/tray-menu.png"
+echo "wrote $out/login-window.png $out/tray-menu.png"
