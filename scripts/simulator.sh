@@ -13,6 +13,10 @@ start_simulator() {
     "$build/tools/sim/quillmarsh-sim" --port 0 "$@" >"$SIM_OUTPUT" &
     SIM_PID=$!
     trap stop_simulator EXIT
+    # Ctrl-C or a kill ends the script through its EXIT trap, which the
+    # simulator (a background job, deaf to Ctrl-C) depends on.
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
     local waited=0
     until grep -q '^listening on ' "$SIM_OUTPUT"; do
         if ! kill -0 "$SIM_PID" 2>/dev/null || ((waited++ >= 100)); then
