@@ -21,12 +21,16 @@ struct ListedItem
 struct ResultPage
 {
     QString keyword;
-    QStringList related;   // the "你是不是想找" entries, in order
-    QString itemCount;     // the text of the item count, e.g. "1234"
+    QStringList related;     // the "你是不是想找" entries, in order
+    QString itemCount;       // the text of the item count, e.g. "1234"
     QList<ListedItem> items; // best seller first
 };
 
-enum class PageEncoding { Gbk, Utf8 };
+enum class PageEncoding
+{
+    Gbk,
+    Utf8
+};
 
 // paddedTo: the page grows with the ordinary weight of a real page (styles,
 // scripts, per-item markup) until it is at least that many bytes.

@@ -1,0 +1,82 @@
+#include "cli/batchrun.h"
+
+#include "cli/consoleoutput.h"
+#include "results/resultsmodel.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+// The end shows within this long after the last page; the window's 10 seconds
+// are for a person watching, not for a script waiting.
+constexpr int endCheckMs = 20;
+} // namespace
+
+BatchRun::BatchRun(ResultsModel *results, const KeywordFilter &filter, QObject *parent)
+    : QObject(parent), m_results(results), m_scheduler(results, [filter] { return filter; }),
+      m_terminal(::isatty(STDERR_FILENO))
+{
+    m_scheduler.setEndCheckInterval(endCheckMs);
+    // The next page is fetched as soon as the event loop is idle, which is what
+    // the window's 1 ms tick stands for; a Qt timer of 1 ms really waits that
+    // long, about a third of a page's time on loopback.
+    m_scheduler.setDispatchInterval(0);
+    m_progressTimer.setInterval(m_terminal ? 200 : 1000);
+    connect(&m_progressTimer, &QTimer::timeout, this, &BatchRun::showProgress);
+    // Every page handled, fetched or failed, reports its progress once.
+    connect(&m_scheduler, &BatchScheduler::doneTextChanged, this, [this] { ++m_pagesDone; });
+    connect(&m_scheduler, &BatchScheduler::message, this, [this](const QString &text) {
+        if (m_terminal)
+            std::fputs("\r\033[K", stderr);
+        consoleoutput::printErrorLine(text);
+    });
+    connect(&m_scheduler, &BatchScheduler::ended, this, &BatchRun::finish);
+}
+
+bool BatchRun::start(const QByteArray &seed)
+{
+    m_clock.start();
+    if (!m_scheduler.start(seed))
+        return false;
+    m_progressTimer.start();
+    return true;
+}
+
+void BatchRun::stop()
+{
+    m_scheduler.stop();
+    finish();
+}
+
+void BatchRun::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_progressTimer.stop();
+    showProgress();
+    if (m_terminal)
+        std::fputs("\n", stderr);
+    Q_EMIT finished();
+}
+
+void BatchRun::showProgress()
+{
+    if (m_terminal) {
+        std::fputs(("\r\033[K" + progressText().toUtf8()).constData(), stderr);
+        std::fflush(stderr);
+    } else {
+        consoleoutput::printErrorLine(progressText());
+    }
+}
+
+QString BatchRun::progressText() const
+{
+    const double seconds = m_clock.elapsed() / 1000.0;
+    return QStringLiteral("pages %1, queued %2, rows %3, failed %4, %5 pages/s")
+        .arg(m_pagesDone)
+        .arg(qMax(0, m_scheduler.queueCount() - m_scheduler.querypos()))
+        .arg(m_results->rowCount())
+        .arg(m_scheduler.failedCount())
+        .arg(seconds > 0 ? m_pagesDone / seconds : 0.0, 0, 'f', 1);
+}
