@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Takes docs/screenshots/login-window.png and tray-menu.png on a virtual
-# display (needs xvfb-run, openbox, xdotool, xwininfo and ImageMagick).
+# Takes docs/screenshots/login-window.png, query-window.png and tray-menu.png
+# on a virtual display, driving the real program against quillmarsh-sim.
 #   tools/screenshot/take-screenshots.sh [build dir] [quillmarsh-sim binary]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+for tool in openbox xdotool xwininfo; do
+    command -v "$tool" >/dev/null || missing=1
+done
+if [ -n "${missing:-}" ]; then
+    apt-get install -y -qq --no-install-recommends openbox xdotool x11-utils >/dev/null
+fi
 root=$PWD
 build=$(realpath "${1:-build}")
 sim=$(realpath "${2:-$build/tools/sim/quillmarsh-sim}")
@@ -21,15 +27,16 @@ pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 openbox & pids+=($!)
-"$sim" --port 18765 > /dev/null 2>&1 & pids+=($!)
+"$sim" --port 18765 --graph-size 24 > /dev/null 2>&1 & pids+=($!)
 export QUILLMARSH_ACCOUNT_HOST=127.0.0.1:18765 QUILLMARSH_MARKET_HOST=127.0.0.1:18765
 sleep 1
 
-# Crops the screen to the login window with its title bar, with a margin of
-# 12 pixels and $1 more pixels on the right; writes $2.
+# Crops the screen to the window named $3 (the login window by default) with
+# its title bar, with a margin of 12 pixels and $1 more pixels on the right;
+# writes $2.
 shoot() {
     local window info extents x y w h left right top bottom
-    window=$(xdotool search --sync --name "Brisalo" | head -1)
+    window=$(xdotool search --sync --name "${3:-Brisalo}" | head -1)
     info=$(xwininfo -id "$window")
     x=$(awk '/Absolute upper-left X/ {print $4}' <<< "$info")
     y=$(awk '/Absolute upper-left Y/ {print $4}' <<< "$info")
@@ -48,6 +55,20 @@ xdotool mousemove --window "$window" 150 84 click 1 type demo
 xdotool mousemove --window "$window" 150 114 click 1 type demo
 sleep 0.5
 shoot 0 "$out/login-window.png"
+
+# Log in, run a batch for a seed, close the end message and sort by sales.
+xdotool mousemove --window "$window" 204 148 click 1
+query=$(xdotool search --sync --name "Quillmarsh 1.0" | head -1)
+sleep 1
+xdotool mousemove --window "$query" 122 30 click 1 type "连衣裙"
+xdotool mousemove --window "$query" 352 28 click 1
+sleep 14
+xdotool key Return
+sleep 0.5
+xdotool mousemove --window "$query" 734 28 click 1
+xdotool mousemove --window "$query" 300 160 click 1
+sleep 0.5
+shoot 0 "$out/query-window.png" "Quillmarsh 1.0"
 kill "$app"
 
 "$build/tools/screenshot/quillmarsh-traymenu-pose" 20 & pids+=($!)
