@@ -22,4 +22,9 @@ QByteArray accountHost()
     return hostFromEnvironment("QUILLMARSH_ACCOUNT_HOST", "bbs.corvyn.com");
 }
 
+QByteArray marketSearchUrl(const QByteArray &keyword)
+{
+    return "http://" + marketHost() + "/search?q=" + keyword + "&sort=sale-desc";
+}
+
 } // namespace hosts

@@ -12,4 +12,9 @@ QByteArray marketHost();
 // QUILLMARSH_ACCOUNT_HOST, else the forum's account service host.
 QByteArray accountHost();
 
+// The marketplace's search page for a keyword, sorted by sales. The keyword's
+// GBK bytes go in unescaped ("&" in a keyword splits the query); the fetcher
+// encodes what may not stand in a request line.
+QByteArray marketSearchUrl(const QByteArray &keyword);
+
 } // namespace hosts

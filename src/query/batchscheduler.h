@@ -1,6 +1,7 @@
 #pragma once
 
 #include "query/keywordfilter.h"
+#include "query/keywordqueue.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -9,6 +10,7 @@
 #include <functional>
 
 class ResultsModel;
+class Tmyhttpget;
 
 // Runs batch queries: start, dispatch tick, end check and stop, with at most
 // one page fetch in flight. The window passes its live controls through the
@@ -32,6 +34,8 @@ public:
 
     // The batch button: refuses an empty seed or the untouched prompt (emits
     // message("请输入关键词！") and returns false), otherwise starts the batch.
+    // Like the disabled button, does nothing (returns false) while a batch is
+    // running: a second dispatch chain would put two fetches in flight.
     bool start(const QByteArray &seed);
     // The stop button.
     void stop();
@@ -39,8 +43,10 @@ public:
     int querypos() const;
     int rowcount() const;
     int queueCount() const;
+    // Keywords of this batch whose page could not be fetched; reset by start.
     int failedCount() const;
     bool batchButtonEnabled() const;
+    const KeywordQueue &queue() const;
 
 Q_SIGNALS:
     void message(const QString &text);          // "请输入关键词！", "查询完成！"
@@ -52,5 +58,15 @@ Q_SIGNALS:
 
 private:
     class Private;
+
+    void dispatchNext();
+    void fetch(const QByteArray &keyword);
+    void pageArrived(Tmyhttpget *request, const QByteArray &page);
+    void fetchFailed(Tmyhttpget *request);
+    void pageDone();
+    void release(Tmyhttpget *request);
+    void checkEnd();
+    void setBatchButtonEnabled(bool enabled);
+
     Private *d;
 };

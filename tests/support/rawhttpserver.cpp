@@ -76,7 +76,8 @@ private:
     {
         QPointer<QTcpSocket> socket;
         QByteArray buffer;
-        bool busy = false; // a response is still being written
+        bool busy = false;    // a response is still being written
+        bool closing = false; // closed after a response: later requests go unanswered
         int number = 0;
     };
     using ConnectionPtr = std::shared_ptr<Connection>;
@@ -98,11 +99,11 @@ private:
 
     void readFrom(const ConnectionPtr &connection)
     {
-        if (!connection->socket)
+        if (!connection->socket || connection->closing)
             return;
         QByteArray &buffer = connection->buffer;
         buffer += connection->socket->readAll();
-        while (!connection->busy) {
+        while (!connection->busy && !connection->closing) {
             qsizetype end = buffer.indexOf("\r\n\r\n");
             qsizetype endLength = 4;
             const qsizetype lfEnd = buffer.indexOf("\n\n");
@@ -113,9 +114,10 @@ private:
             if (end < 0)
                 return;
             RecordedRequest request = parse(buffer.left(end + endLength), connection->number);
-            const qsizetype bodyLength = request.header("Content-Length").toLongLong();
+            const qsizetype bodyLength = qMax<qsizetype>(0, request.header("Content-Length").toLongLong());
             if (buffer.size() < end + endLength + bodyLength)
                 return;
+            request.body = buffer.mid(end + endLength, bodyLength);
             buffer.remove(0, end + endLength + bodyLength);
             answer(connection, request);
         }
@@ -166,9 +168,13 @@ private:
             return;
         connection->busy = true;
         auto send = [this, connection, response] {
-            if (response.trickleMs > 0)
-                trickle(connection, response.bytes, response.trickleMs, response.close);
-            else
+            if (!connection->socket)
+                return; // the client left while the response was delayed
+            if (response.trickleMs > 0) {
+                connection->socket->write(response.bytes.left(response.trickleFrom));
+                trickle(connection, response.bytes.mid(response.trickleFrom), response.trickleMs,
+                        response.close);
+            } else
                 finish(connection, response.bytes, response.close);
         };
         if (response.delayMs > 0)
@@ -184,9 +190,13 @@ private:
             return;
         socket->write(bytes);
         connection->busy = false;
-        if (close)
+        if (close) {
+            // A request that came in behind this one must not take the next
+            // scripted response: that belongs to the client's next connection.
+            connection->closing = true;
+            connection->buffer.clear();
             socket->disconnectFromHost();
-        else if (!connection->buffer.isEmpty() || socket->bytesAvailable() > 0)
+        } else if (!connection->buffer.isEmpty() || socket->bytesAvailable() > 0)
             QMetaObject::invokeMethod(this, [this, connection] { readFrom(connection); }, Qt::QueuedConnection);
     }
 

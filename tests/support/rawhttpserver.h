@@ -19,6 +19,7 @@ struct RecordedRequest
     QByteArray method;
     QByteArray target; // request target, byte for byte
     QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;    // the Content-Length bytes after the headers
     int connection = 0; // 1-based number of the connection it came on
 
     // First header of that name (case-insensitive); empty if absent.
@@ -32,6 +33,7 @@ struct ScriptedResponse
     bool close = false;     // close the connection after writing
     bool silent = false;    // write nothing and keep the connection open
     int trickleMs = 0;      // > 0: write one byte every trickleMs milliseconds
+    int trickleFrom = 0;    // with trickleMs: bytes written at once before the trickle
     int delayMs = 0;        // wait this long before writing
 
     static ScriptedResponse ok(const QByteArray &body, const QByteArray &extraHeaders = {});

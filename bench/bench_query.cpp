@@ -1,0 +1,135 @@
+#include "benchpairs.h"
+#include "query/keywordqueue.h"
+#include "query/pageparser.h"
+#include "resultpage.h"
+#include "text/gbk.h"
+
+#include <QStringEncoder>
+#include <benchmark/benchmark.h>
+#include <vector>
+
+namespace {
+
+const QString seed = QStringLiteral("连衣裙");
+
+// About 200 KB: styles and scripts ahead of the markers, 44 listed items and
+// ten related searches, as the marketplace serves them.
+QByteArray resultPage(sim::PageEncoding encoding)
+{
+    sim::ResultPage page;
+    page.keyword = seed;
+    for (const char *related : {"连衣裙 夏", "碎花连衣裙", "雪纺连衣裙", "连衣裙 长款", "Dress 连衣裙",
+                                "蕾丝连衣裙", "连衣裙 韩版", "连衣裙 2026 新款", "真丝连衣裙", "连衣裙 大码"})
+        page.related.append(QString::fromUtf8(related));
+    page.itemCount = QStringLiteral("1234567");
+    for (int i = 0; i < 44; ++i)
+        page.items.append({QStringLiteral("韩版修身显瘦连衣裙 夏季新款 第%1款").arg(i),
+                           QStringLiteral("%1.90").arg(199 - i), 9000 - i * 17});
+    return sim::renderResultPage(page, encoding, 200 * 1024);
+}
+
+void parse(benchmark::State &state, sim::PageEncoding encoding)
+{
+    const QByteArray page = resultPage(encoding);
+    const QByteArray keyword = text::toGbk(seed);
+    KeywordQueue queue;
+    queue.append(keyword);
+    const KeywordFilter filter{keyword, true};
+    for (auto _ : state) {
+        pageparser::Harvest harvest = pageparser::parse(page, keyword, queue, filter);
+        benchmark::DoNotOptimize(harvest);
+    }
+    state.SetBytesProcessed(state.iterations() * page.size());
+}
+
+// What any reader of the page pays at least: finding each marker once.
+void findMarkers(benchmark::State &state, sim::PageEncoding encoding)
+{
+    const QByteArray page = resultPage(encoding);
+    QStringEncoder encoder(encoding == sim::PageEncoding::Gbk ? "GBK" : "UTF-8");
+    std::vector<QByteArray> markers;
+    for (const char *marker : {"你是不是想找", "找到相关宝贝<em>", "最近成交", "<li class=\"price\"><em>",
+                               "EventCanSelect\" title=\""})
+        markers.push_back(encoder.encode(QString::fromUtf8(marker)));
+    for (auto _ : state) {
+        qsizetype positions = 0;
+        for (const QByteArray &marker : markers)
+            positions += QByteArrayView(page).indexOf(marker);
+        benchmark::DoNotOptimize(positions);
+    }
+    state.SetBytesProcessed(state.iterations() * page.size());
+}
+
+void BM_parseGbk(benchmark::State &state)
+{
+    parse(state, sim::PageEncoding::Gbk);
+}
+void BM_findMarkersGbk(benchmark::State &state)
+{
+    findMarkers(state, sim::PageEncoding::Gbk);
+}
+void BM_parseUtf8(benchmark::State &state)
+{
+    parse(state, sim::PageEncoding::Utf8);
+}
+void BM_findMarkersUtf8(benchmark::State &state)
+{
+    findMarkers(state, sim::PageEncoding::Utf8);
+}
+
+// One holds and one append per new keyword, the parser's way of queueing, as
+// the queue grows from the given size to twice that: a window that holds one
+// growth of the index, as growing one line at a time does on average. The
+// queue is then rebuilt (untimed) for the next window.
+void queueHoldsAppend(benchmark::State &state, int lines)
+{
+    constexpr int batch = 100;
+    // Harvested keywords look like these: a few Chinese characters and a number.
+    const QByteArray prefix = text::toGbk(seed) + ' ';
+    std::vector<QByteArray> keywords;
+    keywords.reserve(2 * lines);
+    for (int n = 0; n < 2 * lines; ++n)
+        keywords.push_back(prefix + QByteArray::number(n));
+    KeywordQueue queue;
+    const auto rebuild = [&] {
+        queue.clear();
+        for (int n = 0; n < lines; ++n)
+            queue.append(keywords[n]);
+    };
+    rebuild();
+    for (auto _ : state) {
+        if (queue.count() + batch > 2 * lines) {
+            state.PauseTiming();
+            rebuild();
+            state.ResumeTiming();
+        }
+        const int first = queue.count();
+        for (int n = first; n < first + batch; ++n) {
+            if (!queue.holds(keywords[n]))
+                queue.append(keywords[n]);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+}
+
+void BM_queueMillionLines(benchmark::State &state)
+{
+    queueHoldsAppend(state, 1100000);
+}
+void BM_queueThousandLines(benchmark::State &state)
+{
+    queueHoldsAppend(state, 1100);
+}
+
+} // namespace
+
+BENCHMARK(BM_parseGbk);
+BENCHMARK(BM_findMarkersGbk);
+BENCHMARK(BM_parseUtf8);
+BENCHMARK(BM_findMarkersUtf8);
+BENCHMARK(BM_queueMillionLines);
+BENCHMARK(BM_queueThousandLines);
+
+QUILLMARSH_BENCH_PAIR(parse_gbk, BM_parseGbk, BM_findMarkersGbk, "<=3");
+QUILLMARSH_BENCH_PAIR(parse_utf8, BM_parseUtf8, BM_findMarkersUtf8, "<=10");
+QUILLMARSH_BENCH_PAIR(queue_scale, BM_queueMillionLines, BM_queueThousandLines, "<=2");

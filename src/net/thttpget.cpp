@@ -1,0 +1,236 @@
+#include "net/thttpget.h"
+
+#include "text/bytetext.h"
+#include "text/gbk.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QThread>
+#include <QUrl>
+#include <limits>
+#include <utility>
+
+namespace {
+
+// One manager per thread, shared by every component on it, so fetches to the
+// same host reuse connections and no fetch pays for a manager of its own.
+QNetworkAccessManager *threadManager()
+{
+    thread_local QPointer<QNetworkAccessManager> manager;
+    if (!manager) {
+        manager = new QNetworkAccessManager;
+        QThread *thread = QThread::currentThread();
+        if (QCoreApplication *app = QCoreApplication::instance(); app && app->thread() == thread)
+            manager->setParent(app);
+        else
+            QObject::connect(thread, &QThread::finished, manager, &QObject::deleteLater);
+    }
+    return manager;
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The path and query as they go into the request line. Bytes that may not
+// stand there become %XX: controls, space, DEL, bytes above 127 (GBK text),
+// '#' (it would end the URL) and the characters URLs leave out ("<>\^`{|}).
+// A '%' that opens an escape stays, so an already encoded URL passes
+// unchanged; a lone '%' becomes %25. '&', '?', '=' and the other delimiters
+// stay as they are: they split the query as the caller wrote it.
+QByteArray encodeForRequestLine(QByteArrayView path)
+{
+    static constexpr char hexDigits[] = "0123456789ABCDEF";
+    static constexpr QByteArrayView leftOut = "#\"<>\\^`{|}";
+    QByteArray wire;
+    wire.reserve(path.size());
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+        const auto byte = static_cast<unsigned char>(c);
+        const bool opensEscape =
+            c == '%' && i + 2 < path.size() && isHexDigit(path[i + 1]) && isHexDigit(path[i + 2]);
+        if (byte <= 0x20 || byte >= 0x7F || leftOut.contains(c) || (c == '%' && !opensEscape)) {
+            wire += '%';
+            wire += hexDigits[byte >> 4];
+            wire += hexDigits[byte & 0xF];
+        } else {
+            wire += c;
+        }
+    }
+    return wire;
+}
+
+QUrl requestUrl(QByteArrayView address, const QByteArray &userName, const QByteArray &password)
+{
+    const THTTPGet::UrlParts parts = THTTPGet::SplitUrl(address);
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(text::fromGbk(parts.host));
+    url.setPort(parts.port);
+    url.setUserName(text::fromGbk(userName));
+    url.setPassword(text::fromGbk(password));
+    const QByteArray wire = encodeForRequestLine(parts.path);
+    const qsizetype query = wire.indexOf('?');
+    url.setPath(QString::fromLatin1(query < 0 ? wire : wire.first(query)), QUrl::StrictMode);
+    if (query >= 0)
+        url.setQuery(QString::fromLatin1(wire.sliced(query + 1)), QUrl::StrictMode);
+    return url;
+}
+
+qint32 clampedToInt32(qint64 value)
+{
+    return qint32(qMin<qint64>(value, std::numeric_limits<qint32>::max()));
+}
+
+// The response arrived whole, possibly with an error status (Qt reports 4xx
+// and 5xx as content and server errors): then the body decides.
+bool responseArrived(QNetworkReply::NetworkError code)
+{
+    if (code == QNetworkReply::ContentReSendError)
+        return false;
+    return code == QNetworkReply::NoError ||
+           (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError) ||
+           (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
+}
+
+} // namespace
+
+THTTPGet::THTTPGet(QObject *owner) : QObject(owner) {}
+
+THTTPGet::~THTTPGet()
+{
+    stopTransfer();
+}
+
+THTTPGet::UrlParts THTTPGet::SplitUrl(QByteArrayView url)
+{
+    static constexpr QByteArrayView scheme = "http://";
+    QByteArrayView rest = url;
+    if (text::equalsIgnoringCase(text::firstBytes(rest, scheme.size()), scheme))
+        rest = rest.sliced(scheme.size());
+
+    UrlParts parts;
+    const qsizetype slash = rest.indexOf('/');
+    QByteArrayView host = slash < 0 ? rest : rest.first(slash);
+    parts.path = slash < 0 ? QByteArrayLiteral("/") : rest.sliced(slash).toByteArray();
+    if (const qsizetype colon = host.indexOf(':'); colon >= 0) {
+        parts.portText = host.sliced(colon + 1).toByteArray();
+        host = host.first(colon);
+    }
+    parts.host = host.toByteArray();
+    bool isNumber = false;
+    const int port = parts.portText.toInt(&isNumber);
+    parts.port = isNumber ? port : 80;
+    return parts;
+}
+
+void THTTPGet::StartFetch()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    m_body.clear();
+    m_totalSize = 0;
+    m_fetchBodyLimit = m_bodyLimit;
+
+    QNetworkRequest request(requestUrl(m_url, m_userName, m_password));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(m_fetchTimeoutMs);
+    if (!m_acceptTypes.isEmpty())
+        request.setRawHeader(QByteArrayLiteral("Accept"), m_acceptTypes);
+    if (!m_agent.isEmpty())
+        request.setRawHeader(QByteArrayLiteral("User-Agent"), m_agent);
+    if (!m_referer.isEmpty())
+        request.setRawHeader(QByteArrayLiteral("Referer"), m_referer);
+    if (!m_useCache) {
+        // Proxies and caches on the way must ask the origin server too.
+        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+        request.setRawHeader(QByteArrayLiteral("Pragma"), QByteArrayLiteral("no-cache"));
+        request.setRawHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-cache"));
+    }
+
+    if (m_postQuery.isEmpty()) {
+        m_reply = threadManager()->get(request);
+    } else {
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/x-www-form-urlencoded"));
+        m_reply = threadManager()->post(request, m_postQuery);
+    }
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &THTTPGet::onMetaDataChanged);
+    connect(m_reply, &QNetworkReply::readyRead, this, &THTTPGet::onReadyRead);
+    connect(m_reply, &QNetworkReply::finished, this, &THTTPGet::onFinished);
+
+    if (m_waitThread)
+        QCoreApplication::processEvents();
+}
+
+void THTTPGet::Cancel()
+{
+    if (!m_reply)
+        return; // idle, or cancelled with its error already on the way
+    stopTransfer();
+    QMetaObject::invokeMethod(
+        this, [this] { complete(false); }, Qt::QueuedConnection);
+}
+
+void THTTPGet::onMetaDataChanged()
+{
+    const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    m_totalSize = clampedToInt32(announced);
+    if (announced > m_fetchBodyLimit) {
+        stopTransfer();
+        complete(false);
+    }
+}
+
+void THTTPGet::onReadyRead()
+{
+    m_body += m_reply->readAll();
+    if (m_body.size() > m_fetchBodyLimit) {
+        stopTransfer();
+        complete(false);
+        return;
+    }
+    Q_EMIT progress(m_reply, m_totalSize, clampedToInt32(m_body.size()));
+}
+
+void THTTPGet::onFinished()
+{
+    if (m_reply->isReadable()) // a timed-out transfer is closed already
+        m_body += m_reply->readAll();
+    // A transfer that broke off (a body shorter than its Content-Length, a
+    // time-out) fails even when part of the body arrived.
+    const bool succeeded =
+        responseArrived(m_reply->error()) && !m_body.isEmpty() && m_body.size() <= m_fetchBodyLimit;
+    stopTransfer();
+    complete(succeeded);
+}
+
+void THTTPGet::stopTransfer()
+{
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
+    if (!reply)
+        return;
+    reply->disconnect(this);
+    reply->abort();
+    // May be inside one of its own signals.
+    reply->deleteLater();
+}
+
+void THTTPGet::complete(bool succeeded)
+{
+    const QByteArray body = std::exchange(m_body, {});
+    const QPointer<THTTPGet> alive(this);
+    if (succeeded)
+        Q_EMIT doneString(this, body);
+    else
+        Q_EMIT error(this);
+    // Still running while the handlers ran; a handler may have deleted us.
+    if (alive)
+        m_running = false;
+}

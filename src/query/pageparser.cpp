@@ -1,0 +1,172 @@
+#include "query/pageparser.h"
+
+#include "query/keywordqueue.h"
+#include "text/bytetext.h"
+#include "text/gbk.h"
+
+#include <QSet>
+#include <QString>
+#include <algorithm>
+
+namespace pageparser {
+
+namespace {
+
+struct Markers
+{
+    QByteArray related = gbk("你是不是想找");
+    QByteArray itemCount = gbk("找到相关宝贝<em>");
+    QByteArray sales = gbk("最近成交");
+    QByteArray salesEnd = gbk("笔");
+
+    static QByteArray gbk(const char *utf8) { return text::toGbk(QString::fromUtf8(utf8)); }
+};
+
+const Markers &markers()
+{
+    static const Markers instance;
+    return instance;
+}
+
+// Pages are decoded under loose UTF-8 rules: a byte of 0x80 or more opens a
+// sequence of two bytes, or three when its bit 0x20 is set; the following
+// bytes must be 0x80-0xBF; only the low 16 bits of the character count.
+// Ordinary GBK text breaks these rules early, which ends the scan.
+std::optional<QString> decodedLooseUtf8(QByteArrayView bytes)
+{
+    QString decoded(bytes.size(), Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(decoded.data());
+    const auto *in = reinterpret_cast<const uchar *>(bytes.data());
+    const uchar *const end = in + bytes.size();
+    while (in < end) {
+        uint character = *in++;
+        if (character >= 0x80) {
+            const int following = (character & 0x20) ? 2 : 1;
+            if (end - in < following)
+                return std::nullopt;
+            character &= 0x3F;
+            for (int i = 0; i < following; ++i) {
+                const uchar byte = *in++;
+                if ((byte & 0xC0) != 0x80)
+                    return std::nullopt;
+                character = (character << 6) | (byte & 0x3F);
+            }
+        }
+        *out++ = char16_t(character);
+    }
+    decoded.truncate(out - reinterpret_cast<const char16_t *>(decoded.constData()));
+    return decoded;
+}
+
+// A page that decodes as UTF-8 is converted to GBK; any other page is GBK already.
+// Returns the converted text, or an empty array when the page is used as it is.
+QByteArray convertedToGbk(QByteArrayView page)
+{
+    const std::optional<QString> decoded = decodedLooseUtf8(page);
+    return decoded ? text::toGbk(*decoded) : QByteArray();
+}
+
+// The related-search entries: the block after the heading, up to the first
+// "</div>", with each "<dd>" made a line end and cut at every "</dd>".
+QList<QByteArray> relatedPieces(QByteArrayView page)
+{
+    // The block starts two bytes past the heading, after its full-width colon;
+    // without a heading it starts at byte 14 of the page.
+    const QByteArrayView afterHeading = text::fromByte(page, text::position(markers().related, page) + 14);
+    const QByteArrayView block =
+        text::firstBytes(afterHeading, text::position(QByteArrayLiteral("</div>"), afterHeading));
+    if (block.isEmpty())
+        return {};
+    QByteArray lines;
+    lines.reserve(block.size() + 64);
+    for (const QByteArray &part : text::splitstr(block, QByteArrayLiteral("<dd>")))
+        lines.append(part).append("\r\n");
+    return text::splitstr(lines, QByteArrayLiteral("</dd>"));
+}
+
+// The text of a piece between its first ">" and the "<" after it, without
+// four-space runs and line ends.
+QByteArray candidateOf(QByteArrayView piece)
+{
+    const QByteArrayView afterTag = text::fromByte(piece, text::position(QByteArrayLiteral(">"), piece) + 1);
+    const QByteArrayView inner =
+        text::firstBytes(afterTag, text::position(QByteArrayLiteral("<"), afterTag) - 1);
+    return text::deleteEvery(text::deleteEvery(inner, QByteArrayLiteral("    ")), QByteArrayLiteral("\r\n"));
+}
+
+QList<QByteArray> newKeywords(QByteArrayView page, const KeywordQueue &queue, const KeywordFilter &filter)
+{
+    QList<QByteArray> keywords;
+    QSet<QByteArray> harvested; // folded, so that one page cannot queue a keyword twice
+    for (const QByteArray &piece : relatedPieces(page)) {
+        const QByteArray candidate = candidateOf(piece);
+        if (candidate.isEmpty())
+            continue;
+        const QByteArray folded = text::foldCase(candidate);
+        if (harvested.contains(folded) || queue.holds(candidate))
+            continue;
+        if (text::position(QByteArrayLiteral("search"), candidate) > 0)
+            continue;
+        if (filter.mustContain && text::position(filter.boxText, candidate) == 0)
+            continue;
+        harvested.insert(folded);
+        keywords.append(candidate);
+    }
+    return keywords;
+}
+
+// The text right after the first opening marker up to the closing marker
+// after it; empty without a closing marker. A missing opening marker reads
+// from the marker's length into the page.
+QByteArrayView valueAfter(QByteArrayView page, QByteArrayView opening, QByteArrayView closing)
+{
+    const QByteArrayView rest = text::fromByte(page, text::position(opening, page) + opening.size());
+    return text::firstBytes(rest, text::position(closing, rest) - 1);
+}
+
+// A whole signed 32-bit decimal number, leading spaces allowed, in its plain
+// form; anything else (a thousands separator, a trailing byte, an
+// out-of-range number, nothing) reads as 0.
+QByteArray normalisedNumber(QByteArrayView text)
+{
+    qsizetype start = 0;
+    while (start < text.size() && text[start] == ' ')
+        ++start;
+    const QByteArrayView number = text.sliced(start);
+    const QByteArrayView digits =
+        number.startsWith('+') || number.startsWith('-') ? number.sliced(1) : number;
+    const bool onlyDigits = !digits.isEmpty() && std::all_of(digits.begin(), digits.end(),
+                                                             [](char c) { return c >= '0' && c <= '9'; });
+    bool inRange = false;
+    const int value = onlyDigits ? number.toInt(&inRange) : 0;
+    return QByteArray::number(inRange ? value : 0);
+}
+
+std::optional<ResultRow> rowOf(QByteArrayView page, const QByteArray &keyword)
+{
+    const Markers &m = markers();
+    const QByteArray itemCount = normalisedNumber(valueAfter(page, m.itemCount, QByteArrayLiteral("</em>")));
+    const QByteArrayView price =
+        valueAfter(page, QByteArrayLiteral("<li class=\"price\"><em>"), QByteArrayLiteral("</em>"));
+    const QByteArrayView description =
+        valueAfter(page, QByteArrayLiteral("EventCanSelect\" title=\""), QByteArrayLiteral("\">"));
+    // With a marker missing the cut starts near the top of the page and takes
+    // in its <head>: that is what refuses such pages.
+    if (itemCount == "0" || price.isEmpty() || description.contains("head") || price.contains("head"))
+        return std::nullopt;
+    return ResultRow{QByteArray(),        keyword,
+                     itemCount,           normalisedNumber(valueAfter(page, m.sales, m.salesEnd)),
+                     price.toByteArray(), description.toByteArray()};
+}
+
+} // namespace
+
+Harvest parse(QByteArrayView page, const QByteArray &keyword, const KeywordQueue &queue,
+              const KeywordFilter &filter)
+{
+    const QByteArray converted = convertedToGbk(page);
+    const QByteArrayView gbkPage = converted.isEmpty() ? page : QByteArrayView(converted);
+    return {newKeywords(gbkPage, queue, filter), rowOf(gbkPage, keyword)};
+}
+
+} // namespace pageparser

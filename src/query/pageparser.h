@@ -1,0 +1,35 @@
+#pragma once
+
+#include "query/keywordfilter.h"
+#include "results/resultsmodel.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <optional>
+
+class KeywordQueue;
+
+// Reads a marketplace search result page by its fixed text markers: the
+// related searches become new queue lines, the item count, best seller's
+// sales, price and title become one result row. Pure: the caller applies
+// what it returns, so the same page always reads the same way.
+namespace pageparser {
+
+struct Harvest
+{
+    // Related keywords not yet queued, in page order.
+    QList<QByteArray> keywords;
+    // The page's row, when it passes the acceptance tests. Its number cell is
+    // left empty for the caller to fill.
+    std::optional<ResultRow> row;
+};
+
+// page: the body as received (GBK, or UTF-8 that is converted to GBK).
+// keyword: the queue line the page was fetched for; it becomes the row's keyword.
+// queue and filter are read as they are now: candidates already queued are
+// skipped, and with mustContain only those containing filter.boxText are kept.
+Harvest parse(QByteArrayView page, const QByteArray &keyword, const KeywordQueue &queue,
+              const KeywordFilter &filter);
+
+} // namespace pageparser
