@@ -3,8 +3,9 @@
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <QList>
-
 #include <array>
+#include <optional>
+#include <vector>
 
 // One result row: number, keyword, item count, highest sales, price,
 // description, as GBK bytes. The number is given when the row is added and
@@ -19,7 +20,30 @@ class ResultsModel final : public QAbstractTableModel
     Q_DISABLE_COPY_MOVE(ResultsModel)
 
 public:
-    enum Column { Number, Keyword, ItemCount, Sales, Price, Description, ColumnCount };
+    enum Column
+    {
+        Number,
+        Keyword,
+        ItemCount,
+        Sales,
+        Price,
+        Description,
+        ColumnCount
+    };
+    // How two cells compare; any other kind makes every row compare equal.
+    enum SortKind : quint8
+    {
+        TextKind = 0,
+        NumericKind = 1,
+        DateTimeKind = 2
+    };
+
+    struct SortParameters
+    {
+        int column = Number;
+        quint8 kind = TextKind;
+        quint8 ascending = 1; // zero: larger values first
+    };
 
     explicit ResultsModel(QObject *parent = nullptr);
 
@@ -32,6 +56,27 @@ public:
     // The six header texts.
     static QList<QByteArray> headers();
 
+    // The sort commands of the tool row. Rows move with their numbers; a row
+    // added afterwards goes to the bottom.
+    void sortByItemCount(); // fewest items first
+    void sortBySales();     // most sales first
+    void sortByPrice();     // lowest price first
+
+    // Reorders all rows by sortproc; rows that compare equal keep their order.
+    void sortlist(int column, quint8 kind, quint8 ascending);
+    // Negative when row a goes before row b. Text compares by the locale with
+    // letter case ignored; numeric by numberIn; date and time by the system
+    // locale's short format. A cell without a number (or date) goes after all
+    // that have one, whichever the direction.
+    static int sortproc(const ResultRow &a, const ResultRow &b, const SortParameters &parameters);
+    // The text's ASCII digits in order: "25.00" gives "2500", "-5" gives "5".
+    static QByteArray getnum(QByteArrayView text);
+    static int comparesign(double x);
+    // The first decimal number in the text: "," between digit groups is
+    // skipped, one "." starts the fraction, a sign is not read ("-5" is 5).
+    // None when the text holds no digit.
+    static std::optional<double> numberIn(QByteArrayView text);
+
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -40,5 +85,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    // Moves the row at oldPositions[i] to position i; persistent indexes
+    // (the view's selection) follow their rows.
+    void reorder(const std::vector<qsizetype> &oldPositions);
+
     QList<ResultRow> m_rows;
 };

@@ -1,0 +1,13 @@
+#include "results/keywordvisit.h"
+
+#include "app/browser.h"
+#include "net/hosts.h"
+#include "results/resultsmodel.h"
+
+void visitKeyword(const ResultsModel &results, int position, Browser &browser)
+{
+    if (position < 0 || position >= results.rowCount())
+        return;
+    browser.open(hosts::marketSearchUrl(results.cell(position, ResultsModel::Keyword)),
+                 Browser::Show::Normal);
+}

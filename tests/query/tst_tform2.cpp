@@ -1,0 +1,398 @@
+#include "login/usersession.h"
+#include "query/tform2.h"
+#include "recorders.h"
+#include "recordingsavedialog.h"
+#include "results/resultsview.h"
+#include "results/widgetsavefiledialog.h"
+#include "text/gbk.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using testsupport::RecordingBrowser;
+using testsupport::RecordingMessages;
+using testsupport::RecordingSaveDialog;
+
+namespace {
+
+QByteArray gbk(const char *utf8)
+{
+    return text::toGbk(QString::fromUtf8(utf8));
+}
+
+// Counts the close requests the login window receives.
+class LoginWindowStandIn final : public QWidget
+{
+public:
+    int closeRequests = 0;
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        ++closeRequests;
+        QWidget::closeEvent(event);
+    }
+};
+
+// A query window with recorders for everything it would show or open.
+struct Fixture
+{
+    UserSession session;
+    RecordingMessages messages;
+    RecordingBrowser browser;
+    RecordingSaveDialog saveDialog;
+    TForm2 form2{session, messages, browser, saveDialog};
+
+    template <typename T> T *control(const char *name)
+    {
+        return form2.findChild<T *>(QString::fromLatin1(name));
+    }
+    ResultsView *table() { return control<ResultsView>("ListView1"); }
+    QByteArrayList numbers()
+    {
+        QByteArrayList list;
+        for (int position = 0; position < form2.results().rowCount(); ++position)
+            list.append(form2.results().cell(position, ResultsModel::Number));
+        return list;
+    }
+    // Rows numbered 1..3 with distinct counts, sales and prices.
+    void addRows()
+    {
+        form2.results().addRow({"1", gbk("连衣裙"), "300", "15", "25.00", gbk("夏季")});
+        form2.results().addRow({"2", "T&x", "20", "900", "9.90", "b"});
+        form2.results().addRow({"3", "bag", "1,000", "40", "100.00", "c"});
+    }
+    bool showActive()
+    {
+        form2.show();
+        form2.activateWindow();
+        return QTest::qWaitForWindowActive(&form2);
+    }
+};
+
+} // namespace
+
+class TestTForm2 : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void toolRow_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("caption");
+        auto row = [](const char *name, QRect geometry, const char *caption) {
+            QTest::newRow(name) << QString::fromLatin1(name) << geometry << QString::fromUtf8(caption);
+        };
+        row("Edit1", {60, 20, 125, 20}, "请输入关键词");
+        row("CheckBox1", {196, 20, 101, 17}, "必须包含关键词");
+        row("Button4", {312, 16, 80, 25}, "批量查询");
+        row("Button5", {400, 16, 80, 25}, "停止查询");
+        row("Button6", {488, 16, 80, 25}, "保存结果");
+        row("Button3", {576, 16, 100, 25}, "按宝贝数量排序");
+        row("Button1", {684, 16, 100, 25}, "按成交笔数排序");
+        row("Button2", {792, 16, 100, 25}, "按成交价格排序");
+    }
+    void toolRow()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, caption);
+        Fixture f;
+        QWidget *control = f.form2.findChild<QWidget *>(name);
+        QVERIFY(control);
+        QCOMPARE(control->parentWidget()->objectName(), QStringLiteral("Panel1"));
+        QCOMPARE(control->geometry(), geometry);
+        const QString shown = qobject_cast<QLineEdit *>(control)
+                                  ? qobject_cast<QLineEdit *>(control)->text()
+                                  : qobject_cast<QAbstractButton *>(control)->text();
+        QCOMPARE(shown, caption);
+    }
+
+    void windowLayout()
+    {
+        Fixture f;
+        QVERIFY(f.showActive());
+        QCOMPARE(f.form2.size(), QSize(910, 513));
+        QCOMPARE(f.form2.minimumSize(), f.form2.maximumSize());
+        QCOMPARE(f.control<QWidget>("Panel1")->geometry(), QRect(0, 0, 910, 57));
+        QCOMPARE(f.control<QWidget>("Panel2")->geometry(), QRect(0, 57, 910, 456));
+        auto *label1 = f.control<QLabel>("Label1");
+        QCOMPARE(label1->pos(), QPoint(16, 24));
+        QCOMPARE(label1->text(), QStringLiteral("关键词"));
+        QVERIFY(f.control<QCheckBox>("CheckBox1")->isChecked());
+        QVERIFY(f.control<QPushButton>("Button4")->isEnabled());
+
+        // Table above the status bar, both filling the lower panel.
+        QCOMPARE(f.table()->geometry(), QRect(0, 0, 910, 437));
+        auto *statusBar = f.control<QStatusBar>("StatusBar1");
+        QCOMPARE(statusBar->geometry(), QRect(0, 437, 910, 19));
+        const int panelWidths[] = {700, 100, 50};
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(statusBar->findChild<QLabel *>(QStringLiteral("StatusPanel%1").arg(i))->width(),
+                     panelWidths[i]);
+        auto *tip = statusBar->findChild<QLabel *>(QStringLiteral("StatusPanel0"));
+        QVERIFY(tip->text().startsWith(QStringLiteral("宝贝数量越少竞争越小，")));
+        QCOMPARE(tip->alignment(), Qt::AlignCenter);
+        QVERIFY(statusBar->findChild<QLabel *>(QStringLiteral("StatusPanel1"))->text().isEmpty());
+        QVERIFY(statusBar->findChild<QLabel *>(QStringLiteral("StatusPanel2"))->text().isEmpty());
+        QVERIFY(!statusBar->findChild<QLabel *>(QStringLiteral("FailedPanel"))->isVisible());
+
+        // A font with Chinese characters, 12 pixels high, on every control.
+        const QFont font = f.control<QPushButton>("Button1")->font();
+        QCOMPARE(font.pixelSize(), 12);
+        QVERIFY2(QFontDatabase::writingSystems(font.family()).contains(QFontDatabase::SimplifiedChinese),
+                 qPrintable(font.family()));
+    }
+
+    void table()
+    {
+        Fixture f;
+        f.addRows();
+        QVERIFY(f.showActive());
+        ResultsView *view = f.table();
+        const QAbstractItemModel *model = view->model();
+        const char *headers[] = {"序号", "关键词", "宝贝数量", "最高成交笔数", "成交价格", "宝贝描述"};
+        const int widths[] = {50, 150, 80, 100, 80, 410};
+        const QColor colours[] = {Qt::black,
+                                  QColor(0, 128, 0),
+                                  QColor(0, 0, 128),
+                                  QColor(128, 128, 128),
+                                  QColor(128, 128, 128),
+                                  QColor(128, 128, 128)};
+        for (int column = 0; column < 6; ++column) {
+            QCOMPARE(model->headerData(column, Qt::Horizontal).toString(),
+                     QString::fromUtf8(headers[column]));
+            QCOMPARE(view->columnWidth(column), widths[column]);
+            for (int row = 0; row < 3; ++row) {
+                const QModelIndex index = model->index(row, column);
+                QCOMPARE(index.data(Qt::ForegroundRole).value<QColor>(), colours[column]);
+                QCOMPARE(index.data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignHorizontal_Mask,
+                         Qt::AlignLeft);
+                // Only the number cell may be edited in place.
+                QCOMPARE(bool(index.flags() & Qt::ItemIsEditable), column == 0);
+            }
+        }
+        QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("连衣裙"));
+        QVERIFY(view->showGrid());
+        QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(view->selectionMode(), QAbstractItemView::SingleSelection);
+        QVERIFY(view->rowHeight(0) >= 16);
+
+        // A header click neither sorts nor selects.
+        QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(view->columnViewportPosition(2) + 10, 5));
+        QCOMPARE(f.numbers(), (QByteArrayList{"1", "2", "3"}));
+        QCOMPARE(view->selectedPosition(), -1);
+    }
+
+    void sortButtonsKeepTheSelection_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QByteArrayList>("numbers");
+        QTest::newRow("by item count") << QStringLiteral("Button3") << QByteArrayList{"2", "1", "3"};
+        QTest::newRow("by sales") << QStringLiteral("Button1") << QByteArrayList{"2", "3", "1"};
+        QTest::newRow("by price") << QStringLiteral("Button2") << QByteArrayList{"2", "1", "3"};
+    }
+    void sortButtonsKeepTheSelection()
+    {
+        QFETCH(QString, button);
+        QFETCH(QByteArrayList, numbers);
+        Fixture f;
+        f.addRows();
+        QVERIFY(f.showActive());
+        ResultsView *view = f.table();
+        view->selectRow(0);
+        QTest::mouseClick(f.form2.findChild<QPushButton *>(button), Qt::LeftButton);
+        QCOMPARE(f.numbers(), numbers);
+        QCOMPARE(view->selectedPosition(), int(numbers.indexOf("1")));
+    }
+
+    void tabOrder()
+    {
+        Fixture f;
+        QVERIFY(f.showActive());
+        f.control<QWidget>("Button1")->setFocus(Qt::TabFocusReason);
+        QStringList order{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order.append(QApplication::focusWidget()->objectName());
+        }
+        QCOMPARE(order,
+                 (QStringList{QStringLiteral("Button1"), QStringLiteral("Button2"), QStringLiteral("Button3"),
+                              QStringLiteral("Edit1"), QStringLiteral("Button4"), QStringLiteral("Button5"),
+                              QStringLiteral("Button6"), QStringLiteral("CheckBox1"),
+                              QStringLiteral("ListView1")}));
+    }
+
+    void captionOnEveryActivation()
+    {
+        Fixture f;
+        LoginWindowStandIn form1;
+        f.form2.setLoginWindow(&form1);
+        form1.show();
+        QCOMPARE(f.form2.windowTitle(), QStringLiteral("Quillmarsh"));
+        const QByteArrayList profile{"1", gbk("张三"), "", "", "", "", "120", "zs@example.com", "", "", ""};
+        for (const QByteArray &line : profile)
+            f.session.appendUserinfo(line);
+
+        QVERIFY(f.showActive());
+        QCOMPARE(f.form2.windowTitle(),
+                 QStringLiteral("Quillmarsh 1.0 帐号:张三 积分：120 电子邮件：zs@example.com"));
+        QVERIFY(form1.isHidden());
+
+        // Another account logs in; the next activation shows it.
+        f.session.resetUserinfo();
+        for (const QByteArray &line : QByteArrayList{"1", "bob", "", "", "", "", "7", "b@x.org"})
+            f.session.appendUserinfo(line);
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(f.showActive());
+        QCOMPARE(f.form2.windowTitle(), QStringLiteral("Quillmarsh 1.0 帐号:bob 积分：7 电子邮件：b@x.org"));
+    }
+
+    void closingClosesTheLoginWindow()
+    {
+        Fixture f;
+        LoginWindowStandIn form1;
+        f.form2.setLoginWindow(&form1);
+        QVERIFY(f.showActive());
+        QVERIFY(f.form2.close());
+        QCOMPARE(form1.closeRequests, 1);
+        QVERIFY(f.form2.isHidden());
+    }
+
+    void keywordBoxClickEmptiesIt()
+    {
+        Fixture f;
+        QVERIFY(f.showActive());
+        auto *edit1 = f.control<QLineEdit>("Edit1");
+        // Tabbing in selects the prompt, so typing replaces it.
+        f.control<QWidget>("Button3")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), edit1);
+        QCOMPARE(edit1->text(), QStringLiteral("请输入关键词"));
+        QCOMPARE(edit1->selectedText(), QStringLiteral("请输入关键词"));
+        // Every click empties it, not only the first.
+        QTest::mouseClick(edit1, Qt::LeftButton);
+        QCOMPARE(edit1->text(), QString());
+        QTest::keyClicks(edit1, QStringLiteral("bag"));
+        QCOMPARE(edit1->text(), QStringLiteral("bag"));
+        QTest::mouseClick(edit1, Qt::LeftButton);
+        QCOMPARE(edit1->text(), QString());
+    }
+
+    void visitThroughTheMenu()
+    {
+        qputenv("QUILLMARSH_MARKET_HOST", "market.test:8080");
+        Fixture f;
+        f.addRows();
+        QVERIFY(f.showActive());
+        auto *menu = f.control<QMenu>("PopupMenu1");
+        QCOMPARE(menu->actions().size(), 1);
+        QAction *n6 = menu->actions().constFirst();
+        QCOMPARE(n6->objectName(), QStringLiteral("N6"));
+        QCOMPARE(n6->text(), QStringLiteral("访问关键词"));
+
+        // Nothing selected: nothing opens.
+        n6->trigger();
+        QVERIFY(f.browser.opened.isEmpty());
+
+        // Right-clicking a row selects it and opens the menu.
+        ResultsView *view = f.table();
+        for (int row : {1, 0}) {
+            const QPoint at = view->visualRect(view->model()->index(row, 1)).center();
+            QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
+            QContextMenuEvent request(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(view->viewport(), &request);
+            QTRY_VERIFY(menu->isVisible());
+            n6->trigger();
+            menu->hide();
+        }
+        qunsetenv("QUILLMARSH_MARKET_HOST");
+        const QList<QPair<QByteArray, Browser::Show>> expected{
+            {"http://market.test:8080/search?q=T&x&sort=sale-desc", Browser::Show::Normal},
+            {"http://market.test:8080/search?q=" + gbk("连衣裙") + "&sort=sale-desc", Browser::Show::Normal}};
+        QCOMPARE(f.browser.opened, expected);
+    }
+
+    void saveButton()
+    {
+        QTemporaryDir dir;
+        QFile plain(dir.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        Fixture f;
+        f.addRows();
+        f.form2.results().sortBySales();
+        f.saveDialog.answers = {std::nullopt, dir.filePath(QStringLiteral("out")),
+                                dir.filePath(QStringLiteral("plain/out"))};
+        auto *button6 = f.control<QPushButton>("Button6");
+
+        QTest::mouseClick(button6, Qt::LeftButton); // cancelled
+        QTest::mouseClick(button6, Qt::LeftButton);
+        QFile saved(dir.filePath(QStringLiteral("out.csv")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), gbk("序号,关键词,宝贝数量,最高成交笔数,成交价格,宝贝描述\r\n"
+                                      "1,T&x,20,900,9.90,b\r\n"
+                                      "2,bag,\"1,000\",40,100.00,c\r\n"
+                                      "3,连衣裙,300,15,25.00,夏季\r\n"));
+        QVERIFY(f.messages.shown.isEmpty());
+
+        QTest::mouseClick(button6, Qt::LeftButton); // the folder is a file
+        QCOMPARE(f.saveDialog.offered,
+                 (QStringList{QString(), QString(), dir.filePath(QStringLiteral("out"))}));
+        QCOMPARE(f.messages.shown.size(), 1);
+        QCOMPARE(f.messages.shown[0].kind, RecordingMessages::Kind::Error);
+        QVERIFY2(f.messages.shown[0].text.startsWith(QStringLiteral("Cannot create file \"%1\". ")
+                                                         .arg(dir.filePath(QStringLiteral("plain/out.csv")))),
+                 qPrintable(f.messages.shown[0].text));
+    }
+
+    // The widget dialog: offers the previous name, one ".csv" filter showing
+    // every file, no overwrite question.
+    void widgetSaveDialog()
+    {
+        QTemporaryDir dir;
+        const QString previous = dir.filePath(QStringLiteral("results"));
+        QString seenFile;
+        QStringList seenFilters;
+        bool asksBeforeReplacing = true;
+        QTimer::singleShot(0, this, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            seenFile = dialog->selectedFiles().value(0);
+            seenFilters = dialog->nameFilters();
+            asksBeforeReplacing = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            dialog->selectFile(dir.filePath(QStringLiteral("chosen")));
+            static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own accept takes the typed name
+        });
+        WidgetSaveFileDialog widgetDialog;
+        const std::optional<QString> chosen = widgetDialog.askFileName(previous);
+        QCOMPARE(chosen, std::optional<QString>(dir.filePath(QStringLiteral("chosen"))));
+        QCOMPARE(seenFile, previous);
+        QCOMPARE(seenFilters, QStringList{QStringLiteral(".csv ()")});
+        QVERIFY(!asksBeforeReplacing);
+
+        QTimer::singleShot(0, this, [] { QApplication::activeModalWidget()->close(); });
+        QCOMPARE(widgetDialog.askFileName(previous), std::nullopt);
+    }
+};
+
+QTEST_MAIN(TestTForm2)
+#include "tst_tform2.moc"

@@ -1,0 +1,244 @@
+#include "results/resultsmodel.h"
+#include "text/gbk.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QPersistentModelIndex>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+QByteArray gbk(const char *utf8)
+{
+    return text::toGbk(QString::fromUtf8(utf8));
+}
+
+// Row i (0-based) is numbered i + 1 and its keyword names the number, so a
+// check can tell whether whole rows moved together.
+ResultRow fixtureRow(int number, int column, const QByteArray &cell)
+{
+    const QByteArray n = QByteArray::number(number);
+    ResultRow row{n, "kw" + n, "1", "1", "1.00", "item " + n};
+    row[column] = cell;
+    return row;
+}
+
+void fill(ResultsModel &model, int column, const QByteArrayList &cells)
+{
+    for (int i = 0; i < cells.size(); ++i)
+        model.addRow(fixtureRow(i + 1, column, cells[i]));
+}
+
+// The row numbers top to bottom, after checking each row kept its own cells.
+QList<int> numbersOf(const ResultsModel &model)
+{
+    QList<int> numbers;
+    for (int position = 0; position < model.rowCount(); ++position) {
+        const QByteArray number = model.cell(position, ResultsModel::Number);
+        if (model.cell(position, ResultsModel::Keyword) != "kw" + number)
+            return {-1};
+        numbers.append(number.toInt());
+    }
+    return numbers;
+}
+
+QByteArray shortDateTime(int year, int month, int day, int hour)
+{
+    return text::toGbk(
+        QLocale::system().toString(QDateTime(QDate(year, month, day), QTime(hour, 0)), QLocale::ShortFormat));
+}
+
+using Command = void (ResultsModel::*)();
+
+} // namespace
+
+class TestSorting : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void commands_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QByteArrayList>("cells");
+        QTest::addColumn<QList<int>>("expected");
+
+        // Equal keys keep their order in both directions.
+        QTest::newRow("item count: fewest first, ties stable")
+            << 0 << int(ResultsModel::ItemCount) << QByteArrayList{"30", "5", "120", "5"}
+            << QList<int>{2, 4, 1, 3};
+        QTest::newRow("sales: most first, ties stable")
+            << 1 << int(ResultsModel::Sales) << QByteArrayList{"10", "900", "45", "900"}
+            << QList<int>{2, 4, 3, 1};
+        QTest::newRow("price: decimals honoured, 25 equals 25.00")
+            << 2 << int(ResultsModel::Price) << QByteArrayList{"25.00", "9.90", "100.00", "25"}
+            << QList<int>{2, 1, 4, 3};
+        QTest::newRow("price: currency and unit around the number")
+            << 2 << int(ResultsModel::Price) << QByteArrayList{gbk("¥12.5元"), gbk("￥3.20"), "0.99"}
+            << QList<int>{3, 2, 1};
+        QTest::newRow("price without digits last, ascending")
+            << 2 << int(ResultsModel::Price) << QByteArrayList{gbk("面议"), "12.5", "3", "-"}
+            << QList<int>{3, 2, 1, 4};
+        QTest::newRow("sales without digits last, descending")
+            << 1 << int(ResultsModel::Sales) << QByteArrayList{"", "12", gbk("暂无"), "300"}
+            << QList<int>{4, 2, 1, 3};
+        QTest::newRow("thousands separators")
+            << 0 << int(ResultsModel::ItemCount) << QByteArrayList{"1,234", "999", "12,000,000", "1,235"}
+            << QList<int>{2, 1, 4, 3};
+        QTest::newRow("signs are not read")
+            << 0 << int(ResultsModel::ItemCount) << QByteArrayList{"-5", "3", "+4"} << QList<int>{2, 3, 1};
+    }
+    void commands()
+    {
+        static const Command commands[] = {&ResultsModel::sortByItemCount, &ResultsModel::sortBySales,
+                                           &ResultsModel::sortByPrice};
+        QFETCH(int, command);
+        QFETCH(int, column);
+        QFETCH(QByteArrayList, cells);
+        QFETCH(QList<int>, expected);
+        ResultsModel model;
+        fill(model, column, cells);
+        (model.*commands[command])();
+        QCOMPARE(numbersOf(model), expected);
+        // Pressing the button again sorts the same way, no toggling.
+        (model.*commands[command])();
+        QCOMPARE(numbersOf(model), expected);
+    }
+
+    void sortlist_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("ascending");
+        QTest::addColumn<QByteArrayList>("cells");
+        QTest::addColumn<QList<int>>("expected");
+
+        const QByteArrayList fruit{"banana", "Apple", "cherry", "apple"};
+        QTest::newRow("text ascending, case ignored")
+            << int(ResultsModel::Description) << 0 << true << fruit << QList<int>{2, 4, 1, 3};
+        QTest::newRow("text descending")
+            << int(ResultsModel::Description) << 0 << false << fruit << QList<int>{3, 1, 2, 4};
+        const QByteArrayList dates{shortDateTime(1998, 3, 1, 9), gbk("没有日期"),
+                                   shortDateTime(1997, 12, 31, 23), shortDateTime(1998, 3, 1, 8)};
+        QTest::newRow("date ascending, no date last")
+            << int(ResultsModel::Description) << 2 << true << dates << QList<int>{3, 4, 1, 2};
+        QTest::newRow("date descending, no date last")
+            << int(ResultsModel::Description) << 2 << false << dates << QList<int>{1, 4, 3, 2};
+        QTest::newRow("unknown kind leaves the order")
+            << int(ResultsModel::ItemCount) << 7 << true << QByteArrayList{"3", "1", "2"}
+            << QList<int>{1, 2, 3};
+        QTest::newRow("column out of range leaves the order")
+            << int(ResultsModel::ColumnCount) << 1 << true << QByteArrayList{"3", "1", "2"}
+            << QList<int>{1, 2, 3};
+    }
+    void sortlist()
+    {
+        QFETCH(int, column);
+        QFETCH(int, kind);
+        QFETCH(bool, ascending);
+        QFETCH(QByteArrayList, cells);
+        QFETCH(QList<int>, expected);
+        ResultsModel model;
+        fill(model, qBound(0, column, ResultsModel::ColumnCount - 1), cells);
+        model.sortlist(column, quint8(kind), ascending ? 1 : 0);
+        QCOMPARE(numbersOf(model), expected);
+    }
+
+    void sortproc_data()
+    {
+        QTest::addColumn<QByteArray>("a");
+        QTest::addColumn<QByteArray>("b");
+        QTest::addColumn<bool>("ascending");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("smaller first") << QByteArray("9.90") << QByteArray("25.00") << true << -1;
+        QTest::newRow("negated descending") << QByteArray("9.90") << QByteArray("25.00") << false << 1;
+        QTest::newRow("equal") << QByteArray("1,000") << QByteArray("1000") << true << 0;
+        QTest::newRow("no number after a number, ascending")
+            << QByteArray("n/a") << QByteArray("3") << true << 1;
+        QTest::newRow("no number after a number, descending")
+            << QByteArray("n/a") << QByteArray("3") << false << 1;
+        QTest::newRow("two without number") << QByteArray("n/a") << QByteArray() << false << 0;
+    }
+    void sortproc()
+    {
+        QFETCH(QByteArray, a);
+        QFETCH(QByteArray, b);
+        QFETCH(bool, ascending);
+        QFETCH(int, expected);
+        const ResultsModel::SortParameters parameters{ResultsModel::Price, ResultsModel::NumericKind,
+                                                      quint8(ascending ? 1 : 0)};
+        QCOMPARE(ResultsModel::sortproc(fixtureRow(1, ResultsModel::Price, a),
+                                        fixtureRow(2, ResultsModel::Price, b), parameters),
+                 expected);
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("digits");
+        QTest::addColumn<double>("number");
+        QTest::addColumn<bool>("hasNumber");
+        QTest::newRow("price") << QByteArray("25.00") << QByteArray("2500") << 25.0 << true;
+        QTest::newRow("grouped") << QByteArray("1,234") << QByteArray("1234") << 1234.0 << true;
+        QTest::newRow("sign") << QByteArray("-5") << QByteArray("5") << 5.0 << true;
+        QTest::newRow("first number only")
+            << QByteArray("12.5-30.00") << QByteArray("1253000") << 12.5 << true;
+        QTest::newRow("one point") << QByteArray("1.2.3") << QByteArray("123") << 1.2 << true;
+        QTest::newRow("trailing comma and point") << QByteArray("12,.") << QByteArray("12") << 12.0 << true;
+        QTest::newRow("Chinese around") << gbk("约3,500.5件") << QByteArray("35005") << 3500.5 << true;
+        QTest::newRow("too large") << QByteArray(400, '9') << QByteArray(400, '9') << qInf() << true;
+        QTest::newRow("no digit") << gbk("面议") << QByteArray() << 0.0 << false;
+    }
+    void numbers()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, digits);
+        QFETCH(double, number);
+        QFETCH(bool, hasNumber);
+        QCOMPARE(ResultsModel::getnum(text), digits);
+        const std::optional<double> read = ResultsModel::numberIn(text);
+        QCOMPARE(read.has_value(), hasNumber);
+        if (hasNumber)
+            QCOMPARE(*read, number);
+    }
+
+    void rowsAddedAfterSortGoToTheBottom()
+    {
+        ResultsModel model;
+        fill(model, ResultsModel::ItemCount, {"30", "10", "20"});
+        model.sortByItemCount();
+        model.addRow(fixtureRow(4, ResultsModel::ItemCount, "1"));
+        QCOMPARE(numbersOf(model), (QList<int>{2, 3, 1, 4}));
+    }
+
+    void selectionFollowsItsRow()
+    {
+        ResultsModel model;
+        fill(model, ResultsModel::Sales, {"1", "3", "2"});
+        const QPersistentModelIndex selected = model.index(0, ResultsModel::Keyword);
+        QSignalSpy about(&model, &ResultsModel::layoutAboutToBeChanged);
+        QSignalSpy changed(&model, &ResultsModel::layoutChanged);
+        model.sortBySales();
+        QCOMPARE(numbersOf(model), (QList<int>{2, 3, 1}));
+        QCOMPARE(about.count(), 1);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(selected.row(), 2);
+        QCOMPARE(selected.data().toString(), QStringLiteral("kw1"));
+    }
+
+    void tinyTablesAreLeftAlone()
+    {
+        ResultsModel model;
+        QSignalSpy changed(&model, &ResultsModel::layoutChanged);
+        model.sortByPrice();
+        model.addRow(fixtureRow(1, ResultsModel::Price, "2"));
+        model.sortByPrice();
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(numbersOf(model), QList<int>{1});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSorting)
+#include "tst_sorting.moc"
