@@ -248,7 +248,7 @@ public:
     void open(const Target &target)
     {
         m_buffer.clear();
-        m_transport.open(target.host, target.port, limitedByDeadline(m_settings.connectTimeout));
+        m_transport.open(target.host, target.port, std::min(m_settings.connectTimeout, remaining()));
     }
 
     void write(const QByteArray &bytes) { m_transport.write(bytes); }
@@ -296,18 +296,21 @@ public:
     }
 
 private:
-    std::chrono::milliseconds limitedByDeadline(std::chrono::milliseconds timeout) const
+    // What is left of the call's time; throws once it is used up.
+    std::chrono::milliseconds remaining() const
     {
         if (m_deadline.hasExpired())
             throw networkError("Exchange timed out.");
-        return std::min(timeout, std::chrono::milliseconds(m_deadline.remainingTime()));
+        return std::chrono::milliseconds(m_deadline.remainingTime());
     }
 
     // True when more bytes arrived, false when the peer has closed. A silence
     // longer than the time-out, or reaching the deadline, fails the call.
     bool waitForMore(std::chrono::milliseconds timeout)
     {
-        switch (m_transport.receive(m_buffer, limitedByDeadline(timeout))) {
+        const std::chrono::milliseconds left = remaining();
+        const bool deadlineFirst = left < timeout;
+        switch (m_transport.receive(m_buffer, deadlineFirst ? left : timeout)) {
         case AccountTransport::Received::Bytes:
             return true;
         case AccountTransport::Received::Closed:
@@ -315,9 +318,7 @@ private:
         case AccountTransport::Received::TimedOut:
             break;
         }
-        if (m_deadline.hasExpired())
-            throw networkError("Exchange timed out.");
-        throw networkError("Read timed out.");
+        throw networkError(deadlineFirst ? "Exchange timed out." : "Read timed out.");
     }
 
     AccountTransport &m_transport;
