@@ -6,26 +6,62 @@
 
 #include <QDomDocument>
 #include <QRegularExpression>
+#include <QXmlStreamReader>
 
 namespace {
 
 // The profile answer carries eleven fields; children after them are ignored.
 constexpr int profileFieldCount = 11;
 
+// The DOM builder takes time that grows with the square of the nesting depth:
+// a few hundred kilobytes of nested elements would hold the login for
+// minutes. A profile needs three levels, so deeper answers are refused
+// before it runs. (The answer's size limit, AccountRequest::Settings,
+// bounds what grows with the attribute count.)
+constexpr int maxNestingDepth = 256;
+
+// A parse error as the login reports it: the reason, then the line number and
+// the start of the line the parser stopped in.
+AppError parseError(const QString &reason, int line, const QList<QByteArray> &lines)
+{
+    const QString source = text::fromGbk(lines.value(line - 1)).left(40);
+    return AppError(reason + QStringLiteral("\nLine: ") + QString::number(line) + QLatin1Char('\n') + source);
+}
+
+// Throws when the answer nests deeper than the limit. An answer that is not
+// well-formed is left to the DOM parser to report.
+void checkShape(const QByteArray &answer, const QList<QByteArray> &lines)
+{
+    QXmlStreamReader reader(answer);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (++depth > maxNestingDepth)
+                throw parseError(QStringLiteral("Elements nested too deeply"), int(reader.lineNumber()),
+                                 lines);
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 QDomDocument parseAnswer(const QList<QByteArray> &lines)
 {
     QDomDocument document;
     if (lines.isEmpty())
         return document;
+    const QByteArray answer = lines.join("\r\n") + "\r\n";
+    checkShape(answer, lines);
     QString reason;
     int line = 0;
     int column = 0;
-    if (!document.setContent(lines.join("\r\n") + "\r\n", &reason, &line, &column)) {
-        // The source text is the line the parser stopped in, from its start.
-        const QString source = text::fromGbk(lines.value(line - 1)).left(40);
-        throw AppError(reason + QStringLiteral("\nLine: ") + QString::number(line) + QLatin1Char('\n') +
-                       source);
-    }
+    if (!document.setContent(answer, &reason, &line, &column))
+        throw parseError(reason, line, lines);
     return document;
 }
 
