@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
+    clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
-# normal build and under AddressSanitizer + UndefinedBehaviorSanitizer.
+# normal build and under AddressSanitizer + UndefinedBehaviorSanitizer; last,
+# a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,3 +18,6 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLMARSH_SANITIZE=ON
 cmake --build build-sanitize -j "$jobs"
 ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+
+# Every fuzz target for a short while, from its seed corpus (clang, libFuzzer).
+fuzz/smoke.sh

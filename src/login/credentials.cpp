@@ -23,7 +23,12 @@ Credentials Credentials::load(const QString &fileName)
         return {};
     if (!file.open(QIODevice::ReadOnly))
         throw fileError(QStringLiteral("Cannot open file"), fileName, file.errorString());
-    const QList<QByteArray> lines = text::splitLines(file.readAll());
+    return fromBytes(file.readAll());
+}
+
+Credentials Credentials::fromBytes(const QByteArray &contents)
+{
+    const QList<QByteArray> lines = text::splitLines(contents);
     if (lines.size() < 3)
         return {};
     if (lines[2] != "1")
@@ -31,11 +36,15 @@ Credentials Credentials::load(const QString &fileName)
     return {State::Remembered, lines[0], lines[1]};
 }
 
+QByteArray Credentials::toBytes(bool remember, const QByteArray &userName, const QByteArray &password)
+{
+    return remember ? userName + "\r\n" + password + "\r\n1\r\n" : QByteArrayLiteral("xxx\r\nxxx\r\nxxx\r\n");
+}
+
 void Credentials::save(bool remember, const QByteArray &userName, const QByteArray &password,
                        const QString &fileName)
 {
-    const QByteArray contents =
-        remember ? userName + "\r\n" + password + "\r\n1\r\n" : QByteArrayLiteral("xxx\r\nxxx\r\nxxx\r\n");
+    const QByteArray contents = toBytes(remember, userName, password);
     QSaveFile file(fileName);
     // Unbuffered, so a short write shows at the write and not at the commit.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||

@@ -23,6 +23,11 @@ struct Credentials
 
     static QString defaultFileName() { return QStringLiteral("info.dat"); }
 
+    // What a file holding these bytes means.
+    static Credentials fromBytes(const QByteArray &contents);
+    // What save writes.
+    static QByteArray toBytes(bool remember, const QByteArray &userName, const QByteArray &password);
+
     // Throws AppError when an existing file cannot be read.
     static Credentials load(const QString &fileName = defaultFileName());
     // Replaces the file atomically, readable by its owner only. Throws AppError

@@ -3,6 +3,7 @@
 #include "text/bytetext.h"
 #include "text/gbk.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -164,36 +165,24 @@ private:
     QTimer m_timer;
 };
 
-// The socket of one call, read through a buffer of our own. Every wait runs a
-// local event loop until data, the peer's close, an error or the time-out.
-class Connection
+// The socket of one call. Every wait runs a local event loop until data, the
+// peer's close, an error or the time-out.
+class SocketTransport final : public AccountTransport
 {
 public:
-    explicit Connection(const AccountRequest::Settings &settings) : m_settings(settings)
+    SocketTransport()
     {
         // Lets a flood stop at the socket instead of in memory while we wait.
         m_socket.setReadBufferSize(64 * 1024);
     }
 
-    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
-    bool isOpenTo(const Target &target) const
-    {
-        return isOpen() && m_host == target.host && m_port == target.port;
-    }
-
-    void close()
+    void open(const QByteArray &host, quint16 port, std::chrono::milliseconds timeout) override
     {
         m_socket.abort();
-        m_buffer.clear();
-    }
-
-    void open(const Target &target)
-    {
-        close();
-        m_host = target.host;
-        m_port = target.port;
-        m_socket.connectToHost(QString::fromLatin1(target.host), target.port);
-        SocketWait wait(m_socket, m_settings.connectTimeout);
+        m_host = host;
+        m_port = port;
+        m_socket.connectToHost(QString::fromLatin1(host), port);
+        SocketWait wait(m_socket, timeout);
         while (m_socket.state() != QAbstractSocket::ConnectedState &&
                m_socket.state() != QAbstractSocket::UnconnectedState && !wait.expired())
             wait.untilNextEvent();
@@ -206,7 +195,63 @@ public:
         throw AccountRequestError(AccountRequestError::Kind::Network, reason);
     }
 
-    void write(const QByteArray &bytes) { m_socket.write(bytes); }
+    bool isOpenTo(const QByteArray &host, quint16 port) const override
+    {
+        return isOpen() && m_host == host && m_port == port;
+    }
+
+    void write(const QByteArray &bytes) override { m_socket.write(bytes); }
+
+    Received receive(QByteArray &buffer, std::chrono::milliseconds timeout) override
+    {
+        if (absorb(buffer))
+            return Received::Bytes;
+        SocketWait wait(m_socket, timeout);
+        while (isOpen()) {
+            wait.untilNextEvent();
+            if (absorb(buffer))
+                return Received::Bytes;
+            if (wait.expired())
+                return Received::TimedOut;
+        }
+        return absorb(buffer) ? Received::Bytes : Received::Closed;
+    }
+
+private:
+    bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    bool absorb(QByteArray &buffer)
+    {
+        const QByteArray arrived = m_socket.readAll();
+        buffer += arrived;
+        return !arrived.isEmpty();
+    }
+
+    QTcpSocket m_socket;
+    QByteArray m_host;
+    quint16 m_port = 0;
+};
+
+// The answers of one call, read through a buffer of our own from the
+// transport. Every wait ends at the read time-out or at the call's deadline,
+// whichever comes first.
+class AnswerReader
+{
+public:
+    AnswerReader(AccountTransport &transport, const AccountRequest::Settings &settings)
+        : m_transport(transport), m_settings(settings), m_deadline(settings.totalTimeout)
+    {
+    }
+
+    bool isOpenTo(const Target &target) const { return m_transport.isOpenTo(target.host, target.port); }
+
+    void open(const Target &target)
+    {
+        m_buffer.clear();
+        m_transport.open(target.host, target.port, std::min(m_settings.connectTimeout, remaining()));
+    }
+
+    void write(const QByteArray &bytes) { m_transport.write(bytes); }
 
     // The next line without its LF and a CR before it; nothing when the peer
     // closed before a whole line arrived.
@@ -251,35 +296,35 @@ public:
     }
 
 private:
+    // What is left of the call's time; throws once it is used up.
+    std::chrono::milliseconds remaining() const
+    {
+        if (m_deadline.hasExpired())
+            throw networkError("Exchange timed out.");
+        return std::chrono::milliseconds(m_deadline.remainingTime());
+    }
+
     // True when more bytes arrived, false when the peer has closed. A silence
-    // longer than the time-out fails the call.
+    // longer than the time-out, or reaching the deadline, fails the call.
     bool waitForMore(std::chrono::milliseconds timeout)
     {
-        if (absorb())
+        const std::chrono::milliseconds left = remaining();
+        const bool deadlineFirst = left < timeout;
+        switch (m_transport.receive(m_buffer, deadlineFirst ? left : timeout)) {
+        case AccountTransport::Received::Bytes:
             return true;
-        SocketWait wait(m_socket, timeout);
-        while (isOpen()) {
-            wait.untilNextEvent();
-            if (absorb())
-                return true;
-            if (wait.expired())
-                throw networkError("Read timed out.");
+        case AccountTransport::Received::Closed:
+            return false;
+        case AccountTransport::Received::TimedOut:
+            break;
         }
-        return absorb();
+        throw networkError(deadlineFirst ? "Exchange timed out." : "Read timed out.");
     }
 
-    bool absorb()
-    {
-        const QByteArray arrived = m_socket.readAll();
-        m_buffer += arrived;
-        return !arrived.isEmpty();
-    }
-
+    AccountTransport &m_transport;
     const AccountRequest::Settings &m_settings;
-    QTcpSocket m_socket;
+    const QDeadlineTimer m_deadline;
     QByteArray m_buffer;
-    QByteArray m_host;
-    quint16 m_port = 0;
 };
 
 struct AnswerHead
@@ -321,18 +366,18 @@ int statusCodeOf(const QByteArray &statusLine)
 }
 
 // Status line and headers; interim 100 answers are skipped.
-AnswerHead readHead(Connection &connection, const AccountRequest::Settings &settings)
+AnswerHead readHead(AnswerReader &reader, const AccountRequest::Settings &settings)
 {
     qsizetype headerBytes = 0;
     for (;;) {
-        const std::optional<QByteArray> statusLine = connection.readLine(settings.readTimeout);
+        const std::optional<QByteArray> statusLine = reader.readLine(settings.readTimeout);
         if (!statusLine)
             throw networkError("Connection closed gracefully.");
         AnswerHead head;
         head.statusLine = *statusLine;
         head.statusCode = statusCodeOf(*statusLine);
         for (;;) {
-            const std::optional<QByteArray> line = connection.readLine(settings.readTimeout);
+            const std::optional<QByteArray> line = reader.readLine(settings.readTimeout);
             if (!line) {
                 head.complete = false;
                 break;
@@ -371,45 +416,44 @@ std::optional<qsizetype> chunkSize(const QByteArray &sizeLine, qsizetype limit)
     return digits.isEmpty() ? 0 : size;
 }
 
-QByteArray readChunked(Connection &connection, std::chrono::milliseconds timeout, qsizetype limit)
+QByteArray readChunked(AnswerReader &reader, std::chrono::milliseconds timeout, qsizetype limit)
 {
     QByteArray body;
     for (;;) {
-        const std::optional<QByteArray> sizeLine = connection.readLine(timeout);
+        const std::optional<QByteArray> sizeLine = reader.readLine(timeout);
         if (!sizeLine)
             throw networkError("Connection closed in a chunked body.");
         const std::optional<qsizetype> size = chunkSize(*sizeLine, limit - body.size());
         if (!size)
             throw networkError("Answer too large.");
         if (*size == 0) {
-            connection.readLine(timeout);
+            reader.readLine(timeout);
             return body;
         }
-        const QByteArray chunk = connection.read(*size, timeout);
+        const QByteArray chunk = reader.read(*size, timeout);
         if (chunk.size() < *size)
             throw networkError("Connection closed in a chunked body.");
         body += chunk;
-        connection.readLine(timeout);
+        reader.readLine(timeout);
     }
 }
 
-QByteArray readBody(Connection &connection, const AnswerHead &head, std::chrono::milliseconds timeout,
+QByteArray readBody(AnswerReader &reader, const AnswerHead &head, std::chrono::milliseconds timeout,
                     qsizetype limit)
 {
     bool lengthValid = false;
     const qint64 length = head.header("Content-Length").toLongLong(&lengthValid);
     if (lengthValid && length >= 1) {
         // A body that ends early is what arrived; one beyond the limit fails.
-        const QByteArray body =
-            connection.read(qsizetype(std::min<qint64>(length, qint64(limit) + 1)), timeout);
+        const QByteArray body = reader.read(qsizetype(std::min<qint64>(length, qint64(limit) + 1)), timeout);
         if (body.size() > limit)
             throw networkError("Answer too large.");
         return body;
     }
     if (head.header("Transfer-Encoding").contains("chunked"))
-        return readChunked(connection, timeout, limit);
+        return readChunked(reader, timeout, limit);
     if (!head.hasHeader("Content-Length"))
-        return connection.readToClose(limit, timeout);
+        return reader.readToClose(limit, timeout);
     return {};
 }
 
@@ -445,23 +489,29 @@ private:
 
 QByteArray AccountRequest::get(const QByteArray &url) const
 {
-    Connection connection(m_settings);
+    SocketTransport socket;
+    return get(url, socket);
+}
+
+QByteArray AccountRequest::get(const QByteArray &url, AccountTransport &transport) const
+{
+    AnswerReader reader(transport, m_settings);
     CookieStore cookies;
     QByteArray current = url;
     bool keepOpen = false;
     for (int count = 1;; ++count) {
         const Target target = prepare(current);
-        if (!keepOpen || !connection.isOpenTo(target))
-            connection.open(target);
-        connection.write(requestBytes(target, count > 1 ? cookies.headerValue(target) : QByteArray()));
+        if (!keepOpen || !reader.isOpenTo(target))
+            reader.open(target);
+        reader.write(requestBytes(target, count > 1 ? cookies.headerValue(target) : QByteArray()));
 
-        const AnswerHead head = readHead(connection, m_settings);
+        const AnswerHead head = readHead(reader, m_settings);
         cookies.store(head, target);
         keepOpen = head.keepsConnection();
 
         if (head.isRedirect()) {
             try {
-                readBody(connection, head, m_settings.redirectBodyTimeout, m_settings.maxBodyBytes);
+                readBody(reader, head, m_settings.redirectBodyTimeout, m_settings.maxBodyBytes);
             } catch (const AccountRequestError &) {
                 // What is left of that body would be read as the next answer.
                 keepOpen = false;
@@ -476,11 +526,11 @@ QByteArray AccountRequest::get(const QByteArray &url) const
         if (head.statusCode >= 200 && head.statusCode < 300)
             return head.statusCode == 204
                        ? QByteArray()
-                       : readBody(connection, head, m_settings.readTimeout, m_settings.maxBodyBytes);
+                       : readBody(reader, head, m_settings.readTimeout, m_settings.maxBodyBytes);
 
         QByteArray body;
         try {
-            body = readBody(connection, head, m_settings.errorBodyTimeout, m_settings.maxBodyBytes);
+            body = readBody(reader, head, m_settings.errorBodyTimeout, m_settings.maxBodyBytes);
         } catch (const AccountRequestError &) {
             // The error is the status; a broken body does not change it.
         }

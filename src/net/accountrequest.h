@@ -38,6 +38,28 @@ private:
     QByteArray m_body;
 };
 
+// Where the requests of one call go and where their answers come from. The
+// exchange only writes and reads bytes through it, so it can be driven from a
+// socket or from a buffer alike.
+class AccountTransport
+{
+public:
+    enum class Received
+    {
+        Bytes,    // some bytes were appended
+        Closed,   // the peer has closed; nothing more will come
+        TimedOut, // nothing arrived within the time-out
+    };
+
+    virtual ~AccountTransport() = default;
+    // Connects to host:port, closing any earlier connection. Throws AccountRequestError.
+    virtual void open(const QByteArray &host, quint16 port, std::chrono::milliseconds timeout) = 0;
+    virtual bool isOpenTo(const QByteArray &host, quint16 port) const = 0;
+    virtual void write(const QByteArray &bytes) = 0;
+    // Appends what has arrived to buffer, waiting at most timeout for it.
+    virtual Received receive(QByteArray &buffer, std::chrono::milliseconds timeout) = 0;
+};
+
 // One GET against the account service, over a plain TCP socket because the
 // service expects an exact request: the header set and order below, and the
 // target byte for byte (GBK bytes, spaces and all, never percent-encoded).
@@ -55,10 +77,15 @@ public:
         std::chrono::milliseconds readTimeout{30'000};
         std::chrono::milliseconds redirectBodyTimeout{4'000};
         std::chrono::milliseconds errorBodyTimeout{2'000};
+        // Longest a whole call may take, redirects included. A per-read
+        // time-out alone never ends a server that trickles a byte at a time.
+        std::chrono::milliseconds totalTimeout{120'000};
         qsizetype maxLineLength = 16'384;
         // Guards against a server that never ends its headers or its body.
         qsizetype maxHeaderBytes = 1 << 20;
-        qsizetype maxBodyBytes = 64 << 20;
+        // The answer is a profile of about a kilobyte, and the XML reader's
+        // time grows with the square of an element's attribute count.
+        qsizetype maxBodyBytes = 64 << 10;
         int maxRequests = 15;
     };
 
@@ -68,6 +95,8 @@ public:
     // Throws AccountRequestError. After the maximum number of redirects the
     // result is empty, without error.
     QByteArray get(const QByteArray &url) const;
+    // The same exchange over another transport.
+    QByteArray get(const QByteArray &url, AccountTransport &transport) const;
 
 private:
     Settings m_settings;

@@ -26,6 +26,7 @@ public:
     QTimer dispatchTimer;
     QTimer endCheckTimer;
     int fetchTimeoutMs = THTTPGet::DefaultFetchTimeoutMs;
+    qint64 fetchBodyLimit = THTTPGet::DefaultBodyLimit;
     int querypos = 0;
     int rowcount = 0;
     int failedCount = 0;
@@ -62,6 +63,11 @@ void BatchScheduler::setEndCheckInterval(int ms)
 void BatchScheduler::setFetchTimeout(int ms)
 {
     d->fetchTimeoutMs = ms;
+}
+
+void BatchScheduler::setFetchBodyLimit(qint64 bytes)
+{
+    d->fetchBodyLimit = bytes;
 }
 
 bool BatchScheduler::start(const QByteArray &seed)
@@ -144,6 +150,7 @@ void BatchScheduler::fetch(const QByteArray &keyword)
     request->setAgent(searchAgent);
     request->setUrl(hosts::marketSearchUrl(keyword));
     request->setFetchTimeout(d->fetchTimeoutMs);
+    request->setBodyLimit(d->fetchBodyLimit);
     request->keyword = keyword;
     connect(request, &THTTPGet::doneString, this,
             [this, request](THTTPGet *, const QByteArray &page) { pageArrived(request, page); });

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-
 #include <functional>
 
 class ResultsModel;
@@ -27,10 +26,12 @@ public:
     BatchScheduler(ResultsModel *results, FilterSource filter, QObject *parent = nullptr);
     ~BatchScheduler() override;
 
-    // Defaults: dispatch 1 ms, end check 10,000 ms, fetch time-out 30,000 ms.
+    // Defaults: dispatch 1 ms, end check 10,000 ms, fetch time-out 30,000 ms,
+    // body limit 64 MiB.
     void setDispatchInterval(int ms);
     void setEndCheckInterval(int ms);
     void setFetchTimeout(int ms);
+    void setFetchBodyLimit(qint64 bytes);
 
     // The batch button: refuses an empty seed or the untouched prompt (emits
     // message("请输入关键词！") and returns false), otherwise starts the batch.

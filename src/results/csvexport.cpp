@@ -89,7 +89,9 @@ void save(const QString &fileName, const QByteArray &csv)
 {
     QSaveFile file(fileName);
     try {
-        if (!file.open(QIODevice::WriteOnly))
+        // Unbuffered: Qt's commit() does not report a buffer flush that
+        // fails (a full disk), and would put a cut file in place of the old.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             throw AppError(file.errorString());
         csvexport::write(&file, csv);
         if (!file.commit())

@@ -165,6 +165,15 @@ private Q_SLOTS:
             << LoginResult::Accepted << QString() << withField(plainValues(11), 1, gbk("张三"));
         row("a zero byte ends the answer") << profileAnswer(eleven) + QByteArray("\0<broken", 8)
                                            << LoginResult::Accepted << QString() << plainValues(11);
+        {
+            // Deep nesting would hold the XML reader for minutes; the answer stays under the size limit.
+            const QByteArray nested = profileAnswer(withField(
+                eleven, 0, QByteArray("<a>").repeated(5'000) + QByteArray("</a>").repeated(5'000)));
+            row("elements nested too deeply") << nested << LoginResult::Refused
+                                              << QStringLiteral("Elements nested too deeply\nLine: 1\n") +
+                                                     QString::fromLatin1(nested.left(40))
+                                              << QByteArrayList();
+        }
         row("no declaration") << profileAnswer(eleven, {}) << LoginResult::Refused << QString()
                               << QByteArrayList();
         row("empty answer") << QByteArray() << LoginResult::Refused << QString() << QByteArrayList();
@@ -261,6 +270,12 @@ private Q_SLOTS:
         QTest::newRow("error status")
             << QByteArray() << ScriptedResponse::status(500, "Server Error", "oops");
         QTest::newRow("silent server") << QByteArray() << ScriptedResponse::silence();
+        // Thousands of attributes in one element would hold the XML reader for minutes.
+        QByteArray attributes = "<?xml version=\"1.0\"?><user";
+        for (int i = 0; i < 100'000; ++i)
+            attributes += " a" + QByteArray::number(i) + "=\"\"";
+        QTest::newRow("answer over the size limit")
+            << QByteArray() << ScriptedResponse::ok(attributes + plainFields(11).join() + "</user>");
     }
     void failedRequest()
     {

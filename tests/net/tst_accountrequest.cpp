@@ -1,9 +1,11 @@
 #include "net/accountrequest.h"
 #include "rawhttpserver.h"
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -17,6 +19,7 @@ using testsupport::RawHttpServer;
 using testsupport::ScriptedResponse;
 
 Q_DECLARE_METATYPE(QList<ScriptedResponse>)
+Q_DECLARE_METATYPE(ScriptedResponse)
 
 namespace {
 
@@ -59,6 +62,16 @@ ScriptedResponse raw(const QByteArray &bytes, bool close = false)
 {
     ScriptedResponse response{bytes};
     response.close = close;
+    return response;
+}
+
+// The first `from` bytes at once, then one byte every 50 ms: never silent
+// long enough for a read time-out.
+ScriptedResponse trickled(const QByteArray &bytes, qsizetype from)
+{
+    ScriptedResponse response{bytes};
+    response.trickleMs = 50;
+    response.trickleFrom = int(from);
     return response;
 }
 
@@ -286,6 +299,86 @@ private Q_SLOTS:
             QCOMPARE(requests[i].header("Cookie"), cookies[i]);
             QCOMPARE(requests[i].connection, connections[i]);
         }
+    }
+
+    // Servers that answer every request wrongly and never give up: each call
+    // ends with its error within the call's deadline, and the event loop keeps
+    // running all the while.
+    void misbehavingServer_data()
+    {
+        QTest::addColumn<ScriptedResponse>("response");
+        QTest::addColumn<QString>("failure"); // empty: the call ends without error
+        QTest::addColumn<int>("requests");
+
+        const QByteArray okHead = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+        QTest::newRow("body trickled") << trickled(okHead + QByteArray(1000, 'x'), okHead.size())
+                                       << QStringLiteral("Exchange timed out.") << 1;
+        QByteArray headers = "HTTP/1.1 200 OK\r\n";
+        for (int i = 0; i < 100; ++i)
+            headers += "X-Slow: " + QByteArray::number(i) + "\r\n";
+        QTest::newRow("headers trickled")
+            << trickled(headers, 0) << QStringLiteral("Exchange timed out.") << 1;
+        const QByteArray redirectHead =
+            "HTTP/1.1 302 Found\r\nLocation: /again\r\nContent-Length: 1000\r\n\r\n";
+        QTest::newRow("redirect body trickled")
+            << trickled(redirectHead + QByteArray(1000, 'x'), redirectHead.size())
+            << QStringLiteral("Exchange timed out.") << 1;
+        QTest::newRow("chunk size line never ended")
+            << raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + QByteArray(20000, '1'))
+            << QStringLiteral("Max line length exceeded.") << 1;
+        QTest::newRow("header line never ended")
+            << raw("HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(100000, 'a'))
+            << QStringLiteral("Max line length exceeded.") << 1;
+        QTest::newRow("garbage instead of HTTP")
+            << raw(QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\n\xff\xfe garbage\n", 24), true)
+            << QStringLiteral("Connection closed gracefully.") << 1;
+        QTest::newRow("endless redirects, a new connection each")
+            << raw("HTTP/1.1 302 Found\r\nLocation: /again\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
+                   true)
+            << QString() << 15;
+    }
+    void misbehavingServer()
+    {
+        QFETCH(ScriptedResponse, response);
+        QFETCH(QString, failure);
+        QFETCH(int, requests);
+        RawHttpServer server;
+        server.setHandler([response](const testsupport::RecordedRequest &) { return response; });
+
+        AccountRequest::Settings settings = testSettings();
+        settings.readTimeout = 500ms;
+        settings.redirectBodyTimeout = 500ms;
+        settings.totalTimeout = 1500ms;
+
+        // The longest stretch in which the event loop did not run: between the
+        // call's start, the ticks of a 10 ms timer and the call's end.
+        QElapsedTimer clock;
+        qint64 lastTick = 0;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+            lastTick = clock.elapsed();
+        });
+        ticker.start(10);
+        clock.start();
+        QString failed;
+        QByteArray body = "not returned";
+        try {
+            body = AccountRequest(settings).get("http://" + server.hostAndPort() + "/click_user.asp?user=u");
+        } catch (const AccountRequestError &error) {
+            failed = error.message();
+        }
+        const qint64 held = clock.elapsed();
+        longestGap = std::max(longestGap, held - lastTick);
+        qInfo("server held the call for %lld ms; longest stretch without events %lld ms", held, longestGap);
+
+        QCOMPARE(failed, failure);
+        if (failure.isEmpty())
+            QCOMPARE(body, QByteArray());
+        QCOMPARE(server.requestCount(), requests);
+        QVERIFY2(held < settings.totalTimeout.count() + 1000, "the deadline did not end the call");
+        QVERIFY2(longestGap < 500, "the event loop stalled during the call");
     }
 
     // A listening socket whose accept queue is full drops further connection
