@@ -61,17 +61,18 @@ int login(const QStringList &arguments)
 }
 
 // The table as the save command writes it, to the file named as given or to
-// standard output.
+// standard output. The batch is over, so the table cannot change while it is
+// written: it goes out a piece at a time instead of being built whole first.
 int writeTable(const ResultsModel &results, const QString &fileName)
 {
-    const QByteArray csv = csvexport::resultsCsv(results);
+    const auto writeCsv = [&results](QIODevice *device) { csvexport::writeCsv(device, results); };
     try {
         if (!fileName.isEmpty()) {
-            csvexport::save(fileName, csv);
+            csvexport::save(fileName, writeCsv);
         } else {
             QFile out;
             out.open(stdout, QIODevice::WriteOnly);
-            csvexport::write(&out, csv);
+            writeCsv(&out);
         }
     } catch (const AppError &error) {
         consoleoutput::printErrorLine(errorBoxText(error.message()));

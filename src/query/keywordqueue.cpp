@@ -3,16 +3,17 @@
 #include "text/bytetext.h"
 
 #include <QHashFunctions>
+#include <algorithm>
 #include <utility>
 
 KeywordQueue::KeywordQueue() : m_seed(QHashSeed::globalSeed()) {}
 
 QByteArray KeywordQueue::line(int i) const
 {
-    if (i < 0 || i >= m_lines.size())
+    if (i < 0 || i >= m_ends.size())
         return {};
-    const QByteArray &whole = m_lines[i];
-    return whole.size() <= MaxLineLength ? whole : whole.first(MaxLineLength);
+    const QByteArrayView whole = storedLine(i);
+    return whole.first(std::min(whole.size(), MaxLineLength)).toByteArray();
 }
 
 bool KeywordQueue::holds(QByteArrayView text) const
@@ -22,20 +23,22 @@ bool KeywordQueue::holds(QByteArrayView text) const
 
 void KeywordQueue::append(const QByteArray &line)
 {
-    m_lines.append(line);
-    if (m_lines.size() * 2 > m_slots.size()) {
+    m_bytes.append(line);
+    m_ends.append(m_bytes.size());
+    if (m_ends.size() * 2 > m_slots.size()) {
         // The hashes are kept, so growing never reads the lines.
         const QList<Slot> old = std::exchange(m_slots, QList<Slot>(qMax<qsizetype>(16, m_slots.size() * 2)));
         for (const Slot &slot : old)
             if (slot.lineAfter != 0)
                 place(slot.hash, slot.lineAfter);
     }
-    place(hashOf(line), quint32(m_lines.size()));
+    place(hashOf(line), quint32(m_ends.size()));
 }
 
 void KeywordQueue::clear()
 {
-    m_lines = {};
+    m_bytes = {};
+    m_ends = {};
     m_slots = {};
 }
 
@@ -52,7 +55,7 @@ qsizetype KeywordQueue::slotFor(QByteArrayView text, quint32 hash) const
     for (qsizetype i = hash & mask;; i = (i + 1) & mask) {
         const Slot &slot = m_slots[i];
         if (slot.lineAfter == 0 ||
-            (slot.hash == hash && text::equalsIgnoringCase(m_lines[slot.lineAfter - 1], text)))
+            (slot.hash == hash && text::equalsIgnoringCase(storedLine(slot.lineAfter - 1), text)))
             return i;
     }
 }

@@ -16,7 +16,7 @@ public:
 
     KeywordQueue();
 
-    int count() const { return int(m_lines.size()); }
+    int count() const { return int(m_ends.size()); }
     // Line i (0-based), cut to MaxLineLength bytes; empty at or past the end.
     QByteArray line(int i) const;
     // Some line equals text with ASCII letter case ignored (text::foldCase).
@@ -35,12 +35,21 @@ private:
         quint32 lineAfter = 0;
     };
 
+    // Line i whole.
+    QByteArrayView storedLine(qsizetype i) const
+    {
+        const qsizetype start = i == 0 ? 0 : m_ends[i - 1];
+        return QByteArrayView(m_bytes).sliced(start, m_ends[i] - start);
+    }
     quint32 hashOf(QByteArrayView text) const;
     // The slot holding a line equal to text, or the free slot where probing stopped.
     qsizetype slotFor(QByteArrayView text, quint32 hash) const;
     void place(quint32 hash, quint32 lineAfter);
 
-    QList<QByteArray> m_lines;
+    // The lines back to back, and where each one stops: a hundred thousand
+    // short lines would otherwise cost a heap block each.
+    QByteArray m_bytes;
+    QList<qsizetype> m_ends;
     QList<Slot> m_slots; // a power of two in size, at most half used
     size_t m_seed;
 };

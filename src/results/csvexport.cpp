@@ -3,6 +3,7 @@
 #include "app/apperror.h"
 #include "results/resultsmodel.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
@@ -13,6 +14,9 @@
 namespace csvexport {
 
 namespace {
+
+// Lines gather in a piece of this size before they go to the device.
+constexpr qsizetype pieceBytes = 64 * 1024;
 
 // GBK trail bytes start at 0x40, so these bytes only ever stand for themselves.
 constexpr auto isSpecial = [] {
@@ -45,36 +49,51 @@ char *putField(char *at, QByteArrayView field)
 
 QByteArray resultsCsv(const ResultsModel &results)
 {
-    QByteArray out = ResultsModel::headers().join(',') + "\r\n";
-    qsizetype used = out.size();
+    QByteArray csv;
+    QBuffer buffer(&csv);
+    buffer.open(QIODevice::WriteOnly);
+    writeCsv(&buffer, results);
+    buffer.close();
+    csv.squeeze();
+    return csv;
+}
+
+void writeCsv(QIODevice *device, const ResultsModel &results)
+{
+    QByteArray piece = ResultsModel::headers().join(',') + "\r\n";
+    qsizetype used = piece.size();
+    piece.resize(std::max(pieceBytes, used));
     const int rows = results.rowCount();
     for (int position = 0; position < rows; ++position) {
-        const ResultRow &row = results.row(position);
+        std::array<QByteArrayView, ResultsModel::ColumnCount> fields;
         // Room for the longest this line can get: the position, every field
         // quoted and made of quotes, CR LF. Lines are then written in place.
         qsizetype longest = 16;
-        for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column)
-            longest += 3 + 2 * row[column].size();
-        if (out.size() - used < longest)
-            out.resize(std::max(2 * out.size(), used + longest));
-        char *at = out.data() + used;
+        for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column) {
+            fields[column] = results.cell(position, column);
+            longest += 3 + 2 * fields[column].size();
+        }
+        if (piece.size() - used < longest) {
+            write(device, QByteArrayView(piece).first(used));
+            used = 0;
+            piece.resize(std::max(piece.size(), longest));
+        }
+        char *at = piece.data() + used;
         at = std::to_chars(at, at + 12, position + 1).ptr;
         for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column) {
             *at++ = ',';
-            at = putField(at, row[column]);
+            at = putField(at, fields[column]);
         }
         *at++ = '\r';
         *at++ = '\n';
-        used = at - out.constData();
+        used = at - piece.constData();
     }
-    out.resize(used);
-    out.squeeze();
-    return out;
+    write(device, QByteArrayView(piece).first(used));
 }
 
-void write(QIODevice *device, const QByteArray &csv)
+void write(QIODevice *device, QByteArrayView bytes)
 {
-    if (device->write(csv) != csv.size())
+    if (device->write(bytes.data(), bytes.size()) != bytes.size())
         throw AppError(device->errorString());
 }
 
@@ -85,7 +104,7 @@ QString csvFileName(const QString &chosen)
     return chosen + QLatin1String(".csv");
 }
 
-void save(const QString &fileName, const QByteArray &csv)
+void save(const QString &fileName, const std::function<void(QIODevice *)> &writeContent)
 {
     QSaveFile file(fileName);
     try {
@@ -93,7 +112,7 @@ void save(const QString &fileName, const QByteArray &csv)
         // fails (a full disk), and would put a cut file in place of the old.
         if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             throw AppError(file.errorString());
-        csvexport::write(&file, csv);
+        writeContent(&file);
         if (!file.commit())
             throw AppError(file.errorString());
     } catch (const AppError &reason) {

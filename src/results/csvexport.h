@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <functional>
 
 class QIODevice;
 class ResultsModel;
@@ -15,16 +17,21 @@ namespace csvexport {
 
 QByteArray resultsCsv(const ResultsModel &results);
 
-// Writes all of csv to an open device; throws AppError with the device's
+// Writes the same bytes to an open device a piece at a time, so that a large
+// table is never held twice; throws AppError like write().
+void writeCsv(QIODevice *device, const ResultsModel &results);
+
+// Writes all of bytes to an open device; throws AppError with the device's
 // reason when it takes less.
-void write(QIODevice *device, const QByteArray &csv);
+void write(QIODevice *device, QByteArrayView bytes);
 
 // The name the file is saved under: ".csv" is added unless the chosen name
 // already ends in it, in any letter case.
 QString csvFileName(const QString &chosen);
 
-// Replaces the file atomically: on failure an existing file keeps its old
-// content. Throws AppError "Cannot create file "<absolute name>". <reason>".
-void save(const QString &fileName, const QByteArray &csv);
+// Replaces the file atomically with what writeContent writes to it: on
+// failure an existing file keeps its old content. Throws AppError
+// "Cannot create file "<absolute name>". <reason>".
+void save(const QString &fileName, const std::function<void(QIODevice *)> &writeContent);
 
 } // namespace csvexport

@@ -10,6 +10,7 @@ bool CsvSaveCommand::run(const ResultsModel &results)
     if (!chosen)
         return false;
     m_lastName = *chosen;
-    csvexport::save(csvexport::csvFileName(*chosen), csv);
+    csvexport::save(csvexport::csvFileName(*chosen),
+                    [&csv](QIODevice *file) { csvexport::write(file, csv); });
     return true;
 }

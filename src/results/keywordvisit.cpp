@@ -8,6 +8,6 @@ void visitKeyword(const ResultsModel &results, int position, Browser &browser)
 {
     if (position < 0 || position >= results.rowCount())
         return;
-    browser.open(hosts::marketSearchUrl(results.cell(position, ResultsModel::Keyword)),
+    browser.open(hosts::marketSearchUrl(results.cell(position, ResultsModel::Keyword).toByteArray()),
                  Browser::Show::Normal);
 }

@@ -13,16 +13,9 @@
 
 namespace {
 
-constexpr qsizetype readAhead = 16;
-
-void prefetch(const void *address)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(address);
-#else
-    Q_UNUSED(address)
-#endif
-}
+// Large enough that a long batch needs few chunks, small enough that a
+// table of three rows does not notice one.
+constexpr qsizetype chunkBytes = 256 * 1024;
 
 bool isDigit(char c)
 {
@@ -41,7 +34,7 @@ struct TextOrder
     {
         collator.setCaseSensitivity(Qt::CaseInsensitive);
     }
-    Key key(const QByteArray &cell) const { return text::fromGbk(cell); }
+    Key key(QByteArrayView cell) const { return text::fromGbk(cell); }
     int compare(const Key &a, const Key &b) const
     {
         const int result = ResultsModel::comparesign(collator.compare(a, b));
@@ -73,7 +66,7 @@ struct NumberOrder
 {
     using Key = ValueKey;
     explicit NumberOrder(bool ascending) : ascending(ascending) {}
-    Key key(const QByteArray &cell) const { return orientedValue(ResultsModel::numberIn(cell), ascending); }
+    Key key(QByteArrayView cell) const { return orientedValue(ResultsModel::numberIn(cell), ascending); }
     int compare(Key a, Key b) const { return compareValues(a, b); }
 
     bool ascending;
@@ -83,7 +76,7 @@ struct DateTimeOrder
 {
     using Key = ValueKey;
     explicit DateTimeOrder(bool ascending) : ascending(ascending) {}
-    Key key(const QByteArray &cell) const
+    Key key(QByteArrayView cell) const
     {
         const QDateTime value = locale.toDateTime(text::fromGbk(cell), QLocale::ShortFormat);
         return orientedValue(
@@ -128,7 +121,7 @@ void ResultsModel::addRow(const ResultRow &row)
     const int at = int(m_rows.size());
     beginInsertRows({}, at, at);
     m_order.append(at);
-    m_rows.append(row);
+    m_rows.append(store({row[0], row[1], row[2], row[3], row[4], row[5]}));
     endInsertRows();
 }
 
@@ -137,7 +130,40 @@ void ResultsModel::clear()
     beginResetModel();
     m_rows.clear();
     m_order.clear();
+    m_chunks.clear();
+    m_free = nullptr;
+    m_freeBytes = 0;
     endResetModel();
+}
+
+ResultRow ResultsModel::row(int position) const
+{
+    ResultRow copy;
+    for (int column = 0; column < ColumnCount; ++column)
+        copy[column] = cell(position, column).toByteArray();
+    return copy;
+}
+
+ResultsModel::StoredRow ResultsModel::store(const std::array<QByteArrayView, ColumnCount> &cells)
+{
+    qsizetype size = 0;
+    for (const QByteArrayView cell : cells)
+        size += cell.size();
+    if (size > m_freeBytes) {
+        // A row larger than a chunk gets a chunk of its own size.
+        m_freeBytes = std::max(chunkBytes, size);
+        m_chunks.push_back(std::make_unique_for_overwrite<char[]>(m_freeBytes));
+        m_free = m_chunks.back().get();
+    }
+    StoredRow stored{m_free, {}};
+    char *at = m_free;
+    for (int column = 0; column < ColumnCount; ++column) {
+        at = std::copy(cells[column].begin(), cells[column].end(), at);
+        stored.ends[column] = quint32(at - m_free);
+    }
+    m_free = at;
+    m_freeBytes -= size;
+    return stored;
 }
 
 QList<QByteArray> ResultsModel::headers()
@@ -173,16 +199,10 @@ void ResultsModel::sortlist(int column, quint8 kind, quint8 ascending)
     withOrder(kind, ascending != 0, [&](const auto &order) {
         using Key = typename std::decay_t<decltype(order)>::Key;
         // Keys in the order rows were added, which is the order they lie in memory.
-        const QList<ResultRow> &rows = m_rows;
         std::vector<Key> keys;
-        keys.reserve(rows.size());
-        for (qsizetype i = 0; i < rows.size(); ++i) {
-            // Cells lie apart on the heap; fetching ahead hides most of the
-            // memory wait, which is most of a large sort's time.
-            if (i + readAhead < rows.size())
-                prefetch(rows[i + readAhead][column].constData());
-            keys.push_back(order.key(rows[i][column]));
-        }
+        keys.reserve(m_rows.size());
+        for (const StoredRow &row : std::as_const(m_rows))
+            keys.push_back(order.key(cellOf(row, column)));
         struct Entry
         {
             Key key;
@@ -296,7 +316,10 @@ bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int 
     // Only the number cell is editable, and only what is shown changes.
     if (!index.isValid() || index.column() != Number || role != Qt::EditRole)
         return false;
-    m_rows[m_order[index.row()]][Number] = text::toGbk(value.toString());
+    StoredRow &row = m_rows[m_order[index.row()]];
+    const QByteArray number = text::toGbk(value.toString());
+    row = store({number, cellOf(row, Keyword), cellOf(row, ItemCount), cellOf(row, Sales), cellOf(row, Price),
+                 cellOf(row, Description)});
     Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     return true;
 }

@@ -2,9 +2,12 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <array>
+#include <memory>
 #include <optional>
+#include <vector>
 
 // One result row: number, keyword, item count, highest sales, price,
 // description, as GBK bytes. The number is given when the row is added and
@@ -48,9 +51,11 @@ public:
 
     void addRow(const ResultRow &row);
     void clear();
-    // Cell by position (0-based display order) and cell index.
-    const QByteArray &cell(int position, int column) const { return m_rows[m_order[position]][column]; }
-    const ResultRow &row(int position) const { return m_rows[m_order[position]]; }
+    // Cell by position (0-based display order) and cell index. The bytes stay
+    // valid until the model next changes.
+    QByteArrayView cell(int position, int column) const { return cellOf(m_rows[m_order[position]], column); }
+    // A copy of the row at a position.
+    ResultRow row(int position) const;
 
     // The six header texts.
     static QList<QByteArray> headers();
@@ -85,8 +90,30 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    // A row's six cells lie back to back in one chunk; ends[c] is where cell c
+    // stops, counted from bytes. Rows never move, so a table of a hundred
+    // thousand rows costs its bytes plus this entry, not six heap blocks.
+    struct StoredRow
+    {
+        const char *bytes;
+        std::array<quint32, ColumnCount> ends;
+    };
+
+    static QByteArrayView cellOf(const StoredRow &row, int column)
+    {
+        const quint32 start = column == 0 ? 0 : row.ends[column - 1];
+        return QByteArrayView(row.bytes + start, row.ends[column] - start);
+    }
+    // Copies the cells into the chunks.
+    StoredRow store(const std::array<QByteArrayView, ColumnCount> &cells);
+
+    // Chunks only ever get added, so growing the table never copies a row.
+    // An edited row is stored anew; its old bytes stay until clear().
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    char *m_free = nullptr; // the unused end of the last chunk
+    qsizetype m_freeBytes = 0;
     // Rows stay where they were added; a sort rewrites only the display
-    // order, so it moves one index per row instead of six cells.
-    QList<ResultRow> m_rows;
+    // order, so it moves one index per row and never a row.
+    QList<StoredRow> m_rows;
     QList<int> m_order; // display position -> index in m_rows
 };

@@ -74,8 +74,10 @@ struct Batch
     QList<ByteList> rows() const
     {
         QList<ByteList> list;
-        for (int i = 0; i < results.rowCount(); ++i)
-            list.append(ByteList(results.row(i).begin(), results.row(i).end()));
+        for (int i = 0; i < results.rowCount(); ++i) {
+            const ResultRow row = results.row(i);
+            list.append(ByteList(row.begin(), row.end()));
+        }
         return list;
     }
     ByteList queued() const

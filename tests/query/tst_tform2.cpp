@@ -100,7 +100,7 @@ struct Fixture
     {
         QByteArrayList list;
         for (int position = 0; position < form2.results().rowCount(); ++position)
-            list.append(form2.results().cell(position, ResultsModel::Number));
+            list.append(form2.results().cell(position, ResultsModel::Number).toByteArray());
         return list;
     }
     // Rows numbered 1..3 with distinct counts, sales and prices.
@@ -459,7 +459,7 @@ private Q_SLOTS:
         QCOMPARE(f.messages.texts(), QStringList{QStringLiteral("查询完成！")});
         QByteArrayList shown;
         for (int position = 0; position < f.form2.results().rowCount(); ++position)
-            shown.append(f.form2.results().cell(position, ResultsModel::Keyword));
+            shown.append(f.form2.results().cell(position, ResultsModel::Keyword).toByteArray());
         QCOMPARE(shown, keywords);
         QCOMPARE(f.statusPanel(1), total);
         QCOMPARE(f.statusPanel(2), QStringLiteral("完成：%1").arg(keywords.size()));
@@ -473,7 +473,8 @@ private Q_SLOTS:
         QTest::mouseClick(button4, Qt::LeftButton);
         QVERIFY(f.waitForMessages(2));
         QCOMPARE(f.form2.results().rowCount(), 1);
-        QCOMPARE(f.form2.results().cell(0, ResultsModel::Number), QByteArray::number(keywords.size() + 1));
+        QCOMPARE(f.form2.results().cell(0, ResultsModel::Number).toByteArray(),
+                 QByteArray::number(keywords.size() + 1));
         qunsetenv("QUILLMARSH_MARKET_HOST");
     }
 

@@ -62,6 +62,17 @@ private Q_SLOTS:
         QTest::newRow("Chinese keyword as GBK bytes")
             << QList<ResultRow>{{"12", gbk("连衣裙"), "1,234", "8", gbk("¥25.00"), gbk("夏季新款")}} << false
             << header + gbk("1,连衣裙,\"1,234\",8,¥25.00,夏季新款\r\n");
+
+        // Written out in pieces: no line may be lost, doubled or cut where a piece ends.
+        QList<ResultRow> many;
+        QByteArray manyLines = header;
+        for (int i = 1; i <= 3000; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            many.append({n, "kw" + n, n, "5", "1.00", "a \"long\", long description " + n});
+            manyLines +=
+                n + ",kw" + n + "," + n + ",5,1.00,\"a \"\"long\"\", long description " + n + "\"\r\n";
+        }
+        QTest::newRow("table larger than one written piece") << many << false << manyLines;
     }
     void bytes()
     {
@@ -79,6 +90,11 @@ private Q_SLOTS:
         buffer.open(QIODevice::WriteOnly);
         csvexport::write(&buffer, csvexport::resultsCsv(model));
         QCOMPARE(buffer.data(), expected);
+
+        QBuffer streamed;
+        streamed.open(QIODevice::WriteOnly);
+        csvexport::writeCsv(&streamed, model);
+        QCOMPARE(streamed.data(), expected);
     }
 
     void fileName_data()

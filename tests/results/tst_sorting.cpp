@@ -35,8 +35,8 @@ QList<int> numbersOf(const ResultsModel &model)
 {
     QList<int> numbers;
     for (int position = 0; position < model.rowCount(); ++position) {
-        const QByteArray number = model.cell(position, ResultsModel::Number);
-        if (model.cell(position, ResultsModel::Keyword) != "kw" + number)
+        const QByteArray number = model.cell(position, ResultsModel::Number).toByteArray();
+        if (model.cell(position, ResultsModel::Keyword).toByteArray() != "kw" + number)
             return {-1};
         numbers.append(number.toInt());
     }
@@ -231,8 +231,8 @@ private Q_SLOTS:
         QCOMPARE(numbersOf(model), (QList<int>{3, 2, 1}));
         // Editing the number cell at a position changes that row only.
         QVERIFY(model.setData(model.index(1, ResultsModel::Number), QStringLiteral("x")));
-        QCOMPARE(model.cell(1, ResultsModel::Number), QByteArray("x"));
-        QCOMPARE(model.cell(1, ResultsModel::Keyword), QByteArray("kw2"));
+        QCOMPARE(model.cell(1, ResultsModel::Number).toByteArray(), QByteArray("x"));
+        QCOMPARE(model.cell(1, ResultsModel::Keyword).toByteArray(), QByteArray("kw2"));
     }
 
     void selectionFollowsItsRow()
