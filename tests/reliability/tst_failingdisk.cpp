@@ -134,7 +134,7 @@ private Q_SLOTS:
             if (fileName == QLatin1String("info.dat"))
                 Credentials::save(true, "user", "a password", path);
             else
-                csvexport::save(path, someResults());
+                csvexport::save(path, [](QIODevice *file) { csvexport::write(file, someResults()); });
         } catch (const AppError &error) {
             message = error.message();
         }
