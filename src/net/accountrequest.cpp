@@ -299,7 +299,7 @@ private:
     // What is left of the call's time; throws once it is used up.
     std::chrono::milliseconds remaining() const
     {
-        if (m_deadline.hasExpired())
+        if (m_deadlineReached || m_deadline.hasExpired())
             throw networkError("Exchange timed out.");
         return std::chrono::milliseconds(m_deadline.remainingTime());
     }
@@ -318,12 +318,17 @@ private:
         case AccountTransport::Received::TimedOut:
             break;
         }
+        // A wait that ended at the deadline has used up the call, even when the
+        // timer woke a moment before the deadline counts as expired: a caller
+        // that ignores this error (a redirect body) must not start another request.
+        m_deadlineReached = m_deadlineReached || deadlineFirst;
         throw networkError(deadlineFirst ? "Exchange timed out." : "Read timed out.");
     }
 
     AccountTransport &m_transport;
     const AccountRequest::Settings &m_settings;
     const QDeadlineTimer m_deadline;
+    bool m_deadlineReached = false;
     QByteArray m_buffer;
 };
 
