@@ -15,8 +15,7 @@ int ConsoleLogin::run()
     try {
         if (login.userlogin(m_user, m_password) == LoginResult::Accepted)
             return Success;
-        // What the login window says after a refusal.
-        showInformation(QStringLiteral("用户名或密码错误！请重试。"));
+        showInformation(loginRefusedText());
         return LoginRefused;
     } catch (const AppError &error) {
         showError(error);

@@ -138,7 +138,7 @@ void TForm1::bsSkinButton1Click()
         }
         switch (result) {
         case LoginResult::Refused:
-            m_messages.showInformation(QString::fromUtf8("用户名或密码错误！请重试。"));
+            m_messages.showInformation(loginRefusedText());
             break;
         case LoginResult::Accepted:
             Q_EMIT loginAccepted();

@@ -46,3 +46,8 @@ LoginResult UserLogin::userlogin(const QByteArray &user, const QByteArray &passw
     m_session.setLoggedin(1);
     return LoginResult::Accepted;
 }
+
+QString loginRefusedText()
+{
+    return QStringLiteral("用户名或密码错误！请重试。");
+}

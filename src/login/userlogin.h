@@ -3,6 +3,7 @@
 #include "net/accountrequest.h"
 
 #include <QByteArray>
+#include <QString>
 
 class AccountMenuEntries;
 class Browser;
@@ -26,6 +27,9 @@ public:
     virtual ~AccountMenuEntries() = default;
     virtual void enableAccountEntries() = 0;
 };
+
+// What the login window (and the command line) says after a refused login.
+QString loginRefusedText();
 
 enum class LoginResult
 {

@@ -70,11 +70,16 @@ void BatchScheduler::setFetchBodyLimit(qint64 bytes)
     d->fetchBodyLimit = bytes;
 }
 
+QString BatchScheduler::keywordPrompt()
+{
+    return QStringLiteral("请输入关键词");
+}
+
 bool BatchScheduler::start(const QByteArray &seed)
 {
     if (!d->batchButtonEnabled)
         return false;
-    static const QByteArray prompt = text::toGbk(QStringLiteral("请输入关键词"));
+    static const QByteArray prompt = text::toGbk(keywordPrompt());
     if (seed.isEmpty() || seed == prompt) {
         Q_EMIT message(QStringLiteral("请输入关键词！"));
         return false;

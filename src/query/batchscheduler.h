@@ -33,6 +33,9 @@ public:
     void setFetchTimeout(int ms);
     void setFetchBodyLimit(qint64 bytes);
 
+    // The keyword box's initial text; a batch never starts from it.
+    static QString keywordPrompt();
+
     // The batch button: refuses an empty seed or the untouched prompt (emits
     // message("请输入关键词！") and returns false), otherwise starts the batch.
     // Like the disabled button, does nothing (returns false) from a start

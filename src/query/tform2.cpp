@@ -83,7 +83,7 @@ void TForm2::createToolRow()
     label1->move(16, 24);
     label1->adjustSize();
 
-    m_edit1 = new QLineEdit(QStringLiteral("请输入关键词"), m_panel1);
+    m_edit1 = new QLineEdit(BatchScheduler::keywordPrompt(), m_panel1);
     m_edit1->setObjectName(QStringLiteral("Edit1"));
     m_edit1->setGeometry(60, 20, 125, 20);
     m_edit1->installEventFilter(this);
