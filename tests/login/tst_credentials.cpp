@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "app/apperror.h"
 #include "login/credentials.h"
 #include "text/gbk.h"
@@ -10,14 +11,11 @@
 #include <optional>
 #include <sys/resource.h>
 
+using testsupport::gbk;
+
 Q_DECLARE_METATYPE(Credentials::State)
 
 namespace {
-
-QByteArray gbk(const char *utf8)
-{
-    return text::toGbk(QString::fromUtf8(utf8));
-}
 
 QByteArray readAll(const QString &fileName)
 {

@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "login/userlogin.h"
 #include "login/usersession.h"
 #include "rawhttpserver.h"
@@ -11,6 +12,8 @@
 #include <atomic>
 #include <optional>
 
+using testsupport::gbk;
+
 using testsupport::RawHttpServer;
 using testsupport::RecordingBrowser;
 using testsupport::RecordingMessages;
@@ -22,11 +25,6 @@ Q_DECLARE_METATYPE(testsupport::ScriptedResponse)
 namespace {
 
 using namespace std::chrono_literals;
-
-QByteArray gbk(const char *utf8)
-{
-    return text::toGbk(QString::fromUtf8(utf8));
-}
 
 // The login window's fields as the routine reads them.
 struct FormFields final : LoginForm

@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "query/batchscheduler.h"
 #include "rawhttpserver.h"
 #include "resultpage.h"
@@ -6,6 +7,8 @@
 
 #include <QSignalSpy>
 #include <QTest>
+
+using testsupport::gbk;
 
 using testsupport::RawHttpServer;
 using testsupport::RecordedRequest;
@@ -18,11 +21,6 @@ namespace {
 
 constexpr int waitMs = 10'000;
 constexpr int endCheckMs = 50;
-
-QByteArray gbk(const QString &string)
-{
-    return text::toGbk(string);
-}
 
 sim::ResultPage page(const QString &keyword, const QStringList &related, const QString &itemCount,
                      int sales = 50)

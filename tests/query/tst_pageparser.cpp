@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "query/keywordqueue.h"
 #include "query/pageparser.h"
 #include "resultpage.h"
@@ -5,14 +6,11 @@
 
 #include <QTest>
 
+using testsupport::gbk;
+
 using ByteList = QList<QByteArray>;
 
 namespace {
-
-QByteArray gbk(const char *utf8)
-{
-    return text::toGbk(QString::fromUtf8(utf8));
-}
 
 // A GBK page around a related block: head, item count, the heading, then the block as given.
 QByteArray relatedPage(const QByteArray &block)

@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "login/usersession.h"
 #include "query/tform2.h"
 #include "rawhttpserver.h"
@@ -23,6 +24,8 @@
 #include <QTest>
 #include <QTimer>
 
+using testsupport::gbk;
+
 using testsupport::RawHttpServer;
 using testsupport::RecordedRequest;
 using testsupport::RecordingBrowser;
@@ -31,11 +34,6 @@ using testsupport::RecordingSaveDialog;
 using testsupport::ScriptedResponse;
 
 namespace {
-
-QByteArray gbk(const char *utf8)
-{
-    return text::toGbk(QString::fromUtf8(utf8));
-}
 
 // A marketplace on loopback: each keyword of pages gets its result page,
 // one ending in "broken" a closed connection, any other keyword a page with no items.

@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "app/apperror.h"
 #include "recordingsavedialog.h"
 #include "results/csvexport.h"
@@ -10,12 +11,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-namespace {
 
-QByteArray gbk(const char *utf8)
-{
-    return text::toGbk(QString::fromUtf8(utf8));
-}
+using testsupport::gbk;
+namespace {
 
 const QByteArray header = gbk("序号,关键词,宝贝数量,最高成交笔数,成交价格,宝贝描述\r\n");
 

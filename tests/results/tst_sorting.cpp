@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "results/resultsmodel.h"
 #include "text/gbk.h"
 
@@ -7,12 +8,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-namespace {
+using testsupport::gbk;
 
-QByteArray gbk(const char *utf8)
-{
-    return text::toGbk(QString::fromUtf8(utf8));
-}
+namespace {
 
 // Row i (0-based) is numbered i + 1 and its keyword names the number, so a
 // check can tell whether whole rows moved together.

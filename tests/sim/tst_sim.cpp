@@ -1,3 +1,4 @@
+#include "gbkliteral.h"
 #include "keywordgraph.h"
 #include "simprocess.h"
 
@@ -13,6 +14,8 @@
 #include <QUrl>
 #include <algorithm>
 #include <deque>
+
+using testsupport::gbk;
 
 using testsupport::SimProcess;
 
@@ -99,11 +102,6 @@ private:
     QTcpSocket m_socket;
     QByteArray m_buffer;
 };
-
-QByteArray gbk(const QString &text)
-{
-    return QStringEncoder("GBK").encode(text);
-}
 
 QString decoded(const QByteArray &body, const QString &encoding)
 {

@@ -1,17 +1,13 @@
+#include "gbkliteral.h"
 #include "app/apperror.h"
 #include "text/bytetext.h"
 #include "text/gbk.h"
 
 #include <QTest>
 
-using namespace text;
+using testsupport::gbk;
 
-namespace {
-QByteArray gbk(const char *utf8)
-{
-    return toGbk(QString::fromUtf8(utf8));
-}
-} // namespace
+using namespace text;
 
 class TestByteText : public QObject
 {
