@@ -19,6 +19,9 @@ std::vector<BenchPair> &pairs()
 class CollectingReporter : public benchmark::ConsoleReporter
 {
 public:
+    // No colour: its escape codes would stand before the first BENCH line.
+    CollectingReporter() : ConsoleReporter(OO_Tabular) {}
+
     std::map<std::string, double> nanoseconds;
 
     void ReportRuns(const std::vector<Run> &runs) override
