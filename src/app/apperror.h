@@ -19,6 +19,10 @@ private:
     QString m_message;
 };
 
+// "Cannot open file" or "Cannot create file" (what), the file's full path as it
+// resolves now in double quotes, ". " and the system's reason.
+AppError fileError(const QString &what, const QString &fileName, const QString &reason);
+
 // The standard error box's text: the message with "." added when its last
 // character sorts above "." (so none follows ")" or ".").
 QString errorBoxText(const QString &message);

@@ -4,17 +4,7 @@
 #include "text/bytetext.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
-
-namespace {
-// "Cannot open file" or "Cannot create file" with the full path as it resolves now.
-AppError fileError(const QString &what, const QString &fileName, const QString &reason)
-{
-    return AppError(what + QStringLiteral(" \"") + QFileInfo(fileName).absoluteFilePath() +
-                    QStringLiteral("\". ") + reason);
-}
-} // namespace
 
 Credentials Credentials::load(const QString &fileName)
 {

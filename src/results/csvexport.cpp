@@ -4,7 +4,6 @@
 #include "results/resultsmodel.h"
 
 #include <QBuffer>
-#include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
 #include <algorithm>
@@ -116,8 +115,7 @@ void save(const QString &fileName, const std::function<void(QIODevice *)> &write
         if (!file.commit())
             throw AppError(file.errorString());
     } catch (const AppError &reason) {
-        throw AppError(QStringLiteral("Cannot create file \"%1\". %2")
-                           .arg(QFileInfo(fileName).absoluteFilePath(), reason.message()));
+        throw fileError(QStringLiteral("Cannot create file"), fileName, reason.message());
     }
 }
 
