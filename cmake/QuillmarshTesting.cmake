@@ -12,6 +12,7 @@ function(quillmarsh_add_test name)
     endif()
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLMARSH_BIN_DIR=${PROJECT_BINARY_DIR}"
+        # A data folder of its own, so no test reads or writes the user's history.
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLMARSH_BIN_DIR=${PROJECT_BINARY_DIR};QUILLMARSH_DATA_DIR=${CMAKE_CURRENT_BINARY_DIR}/${name}-data"
         TIMEOUT 300)
 endfunction()

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     clang libclang-rt-14-dev
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick
 )

@@ -42,6 +42,15 @@ bool BatchRun::start(const QByteArray &seed)
     return true;
 }
 
+bool BatchRun::resume(const BatchScheduler::Progress &progress)
+{
+    m_clock.start();
+    if (!m_scheduler.resume(progress))
+        return false;
+    m_progressTimer.start();
+    return true;
+}
+
 void BatchRun::stop()
 {
     m_scheduler.stop();

@@ -24,6 +24,9 @@ public:
 
     // The batch button; false when the seed is refused (its message printed).
     bool start(const QByteArray &seed);
+    // Continues a batch that was cut short; the table already holds its rows.
+    bool resume(const BatchScheduler::Progress &progress);
+    BatchScheduler *scheduler() { return &m_scheduler; }
     // The stop button; the rows gathered stay.
     void stop();
 

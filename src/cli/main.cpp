@@ -7,6 +7,11 @@
 #include "cli/exitcode.h"
 #include "cli/interruptwatcher.h"
 #include "cli/passwordsource.h"
+#include "common/datafolder.h"
+#include "history/historydatabase.h"
+#include "history/historyrecorder.h"
+#include "history/runcomparison.h"
+#include "history/runrestore.h"
 #include "results/csvexport.h"
 #include "results/resultsmodel.h"
 #include "text/gbk.h"
@@ -17,6 +22,7 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <variant>
 
@@ -25,10 +31,18 @@ namespace {
 const char usageText[] =
     "usage: quillmarsh-cli login USER\n"
     "       quillmarsh-cli query --user USER [--no-must-contain] [--sort count|sales|price]\n"
-    "                            [--csv FILE] [--fetch-timeout MS] SEED\n"
+    "                            [--csv FILE] [--fetch-timeout MS] [--no-history] SEED\n"
+    "       quillmarsh-cli query --user USER --resume ID|last [--sort ...] [--csv FILE]\n"
+    "       quillmarsh-cli history\n"
+    "       quillmarsh-cli export ID [--sort count|sales|price] [--csv FILE]\n"
+    "       quillmarsh-cli diff OLD NEW [--format json]\n"
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
     "query logs in, walks the related searches from SEED and writes the table as CSV\n"
-    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n";
+    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n"
+    "Every query is recorded in history.sqlite in the data folder (QUILLMARSH_DATA_DIR)\n"
+    "unless --no-history; --resume continues a recorded run that did not finish.\n"
+    "history lists the runs, newest first; export writes a run's table; diff prints the\n"
+    "keywords that are new, vanished or changed from run OLD to run NEW.\n";
 
 constexpr int abortSettleMs = 50;
 
@@ -92,6 +106,8 @@ struct QueryOptions
     QString sortBy;  // empty, "count", "sales" or "price"
     QString csvFile; // empty: standard output
     std::optional<int> fetchTimeoutMs;
+    bool recordHistory = true;
+    QString resumeRun; // a run id or "last"; empty for a new batch
 };
 
 // The options, or the problem to report as a usage error.
@@ -102,19 +118,29 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
     const QCommandLineOption sort(QStringLiteral("sort"), {}, QStringLiteral("count|sales|price"));
     const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption fetchTimeout(QStringLiteral("fetch-timeout"), {}, QStringLiteral("MS"));
+    const QCommandLineOption noHistory(QStringLiteral("no-history"));
+    const QCommandLineOption resume(QStringLiteral("resume"), {}, QStringLiteral("ID|last"));
     QCommandLineParser parser;
-    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout});
+    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout, noHistory, resume});
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.isSet(user))
         return QStringLiteral("query needs --user");
-    if (parser.positionalArguments().size() != 1)
-        return QStringLiteral("query takes one seed keyword");
 
     QueryOptions options;
+    options.resumeRun = parser.value(resume);
+    if (parser.isSet(resume)) {
+        // The run's own seed and options shape the rest of its queue.
+        if (!parser.positionalArguments().isEmpty() || parser.isSet(noMustContain) || parser.isSet(noHistory))
+            return QStringLiteral("--resume takes no seed, --no-must-contain or --no-history");
+    } else if (parser.positionalArguments().size() != 1) {
+        return QStringLiteral("query takes one seed keyword");
+    } else {
+        options.seed = text::toGbk(parser.positionalArguments().first());
+    }
     options.user = parser.value(user);
-    options.seed = text::toGbk(parser.positionalArguments().first());
     options.mustContain = !parser.isSet(noMustContain);
+    options.recordHistory = !parser.isSet(noHistory);
     options.sortBy = parser.value(sort);
     if (parser.isSet(sort) && options.sortBy != QLatin1String("count") &&
         options.sortBy != QLatin1String("sales") && options.sortBy != QLatin1String("price"))
@@ -139,19 +165,84 @@ void sortTable(ResultsModel &results, const QString &sortBy)
         results.sortByPrice();
 }
 
-// Logs in, runs one batch from the seed until it ends or Ctrl-C stops it, and
-// writes the table.
+// The history file of the data folder; null (the reason printed) when it
+// cannot be used.
+std::unique_ptr<history::Database> openHistory()
+{
+    const QString fileName = datafolder::filePath(QStringLiteral("history.sqlite"));
+    if (fileName.isEmpty()) {
+        consoleoutput::printErrorLine(QStringLiteral("quillmarsh-cli: the data folder cannot be created"));
+        return nullptr;
+    }
+    try {
+        auto database = std::make_unique<history::Database>(fileName);
+        if (!database->notice().isEmpty())
+            consoleoutput::printErrorLine(database->notice());
+        return database;
+    } catch (const history::HistoryError &error) {
+        consoleoutput::printErrorLine(error.message());
+        return nullptr;
+    }
+}
+
+// The run named by an id or "last" (the newest); none, the reason printed,
+// when there is no such run.
+std::optional<history::StoredRun> storedRun(history::Database &database, const QString &name)
+{
+    try {
+        qint64 id = 0;
+        if (name == QLatin1String("last")) {
+            const QList<history::RunSummary> runs = database.runs();
+            id = runs.isEmpty() ? 0 : runs.first().id;
+        } else {
+            id = name.toLongLong();
+        }
+        if (std::optional<history::StoredRun> run = id > 0 ? database.run(id) : std::nullopt)
+            return run;
+        consoleoutput::printErrorLine(QStringLiteral("quillmarsh-cli: no run %1 in the history").arg(name));
+    } catch (const history::HistoryError &error) {
+        consoleoutput::printErrorLine(error.message());
+    }
+    return std::nullopt;
+}
+
+// Logs in, runs one batch from the seed (or continues a recorded one) until it
+// ends or Ctrl-C stops it, and writes the table.
 int runQuery(const QueryOptions &options)
 {
+    std::unique_ptr<history::Database> database;
+    std::optional<history::StoredRun> resumed;
+    if (!options.resumeRun.isEmpty()) {
+        database = openHistory();
+        if (!database || !(resumed = storedRun(*database, options.resumeRun)))
+            return AnswerError;
+        if (resumed->summary.state == history::RunState::Running) {
+            consoleoutput::printErrorLine(
+                QStringLiteral("quillmarsh-cli: run %1 is still running").arg(resumed->summary.id));
+            return AnswerError;
+        }
+    } else if (options.recordHistory) {
+        database = openHistory(); // without it the batch runs unrecorded
+    }
+
     ConsoleLogin attempt(text::toGbk(options.user), password());
     if (const int code = attempt.run(); code != Success)
         return code;
 
     // The keyword box holds the seed for the whole batch.
+    const history::RunOptions runOptions =
+        resumed
+            ? resumed->options
+            : history::RunOptions{options.seed, options.seed, options.mustContain, text::toGbk(options.user)};
     ResultsModel results;
-    BatchRun batch(&results, KeywordFilter{options.seed, options.mustContain});
+    BatchRun batch(&results, KeywordFilter{runOptions.filterText, runOptions.mustContain});
     if (options.fetchTimeoutMs)
         batch.setFetchTimeout(*options.fetchTimeoutMs);
+    std::optional<HistoryRecorder> recorder;
+    if (database) {
+        recorder.emplace(database.get(), batch.scheduler());
+        QObject::connect(&*recorder, &HistoryRecorder::stopped, &consoleoutput::printErrorLine);
+    }
     InterruptWatcher interrupts;
     bool interrupted = false;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &batch, [&] {
@@ -160,8 +251,16 @@ int runQuery(const QueryOptions &options)
     });
     QEventLoop loop;
     QObject::connect(&batch, &BatchRun::finished, &loop, &QEventLoop::quit);
-    if (!batch.start(options.seed))
-        return UsageError;
+    if (resumed) {
+        history::fillTable(results, *resumed);
+        recorder->continueRun(resumed->summary.id);
+        batch.resume(history::progressOf(*resumed));
+    } else {
+        if (recorder)
+            recorder->beginRun(runOptions);
+        if (!batch.start(options.seed))
+            return UsageError;
+    }
     loop.exec();
     if (interrupted) {
         // A fetch stopped in flight is aborted across the network thread and
@@ -184,6 +283,79 @@ int query(const QStringList &arguments)
     return runQuery(std::get<QueryOptions>(parsed));
 }
 
+int listRuns(const QStringList &arguments)
+{
+    if (arguments.size() != 1)
+        return usageError(QStringLiteral("history takes no arguments"));
+    const std::unique_ptr<history::Database> database = openHistory();
+    if (!database)
+        return AnswerError;
+    try {
+        for (const history::RunSummary &run : database->runs()) {
+            consoleoutput::printLine(QStringList{
+                QString::number(run.id),
+                run.started.toOffsetFromUtc(run.started.offsetFromUtc()).toString(Qt::ISODate),
+                text::fromGbk(run.seed), history::stateName(run.state), QString::number(run.pages),
+                QString::number(run.rows), QString::number(run.failures)}
+                                         .join(QLatin1Char('\t')));
+        }
+    } catch (const history::HistoryError &error) {
+        consoleoutput::printErrorLine(error.message());
+        return AnswerError;
+    }
+    return Success;
+}
+
+int exportRun(const QStringList &arguments)
+{
+    const QCommandLineOption sort(QStringLiteral("sort"), {}, QStringLiteral("count|sales|price"));
+    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
+    QCommandLineParser parser;
+    parser.addOptions({sort, csv});
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.positionalArguments().size() != 1)
+        return usageError(QStringLiteral("export takes one run id"));
+    const std::unique_ptr<history::Database> database = openHistory();
+    if (!database)
+        return AnswerError;
+    const std::optional<history::StoredRun> run = storedRun(*database, parser.positionalArguments().first());
+    if (!run)
+        return AnswerError;
+    ResultsModel results;
+    history::fillTable(results, *run);
+    sortTable(results, parser.value(sort));
+    return writeTable(results, parser.value(csv));
+}
+
+int diffRuns(const QStringList &arguments)
+{
+    const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("json"));
+    QCommandLineParser parser;
+    parser.addOption(format);
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.positionalArguments().size() != 2)
+        return usageError(QStringLiteral("diff takes two run ids"));
+    if (parser.isSet(format) && parser.value(format) != QLatin1String("json"))
+        return usageError(QStringLiteral("--format takes json"));
+    const std::unique_ptr<history::Database> database = openHistory();
+    if (!database)
+        return AnswerError;
+    const std::optional<history::StoredRun> older = storedRun(*database, parser.positionalArguments().at(0));
+    if (!older)
+        return AnswerError;
+    const std::optional<history::StoredRun> newer = storedRun(*database, parser.positionalArguments().at(1));
+    if (!newer)
+        return AnswerError;
+    const QList<history::KeywordChange> changes = history::compareRuns(*older, *newer);
+    const QByteArray out = parser.isSet(format)
+                               ? history::comparisonJson(changes, older->summary.id, newer->summary.id)
+                               : history::comparisonText(changes);
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    return Success;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -197,6 +369,12 @@ int main(int argc, char *argv[])
         return login(arguments);
     if (command == QLatin1String("query"))
         return query(arguments);
+    if (command == QLatin1String("history"))
+        return listRuns(arguments);
+    if (command == QLatin1String("export"))
+        return exportRun(arguments);
+    if (command == QLatin1String("diff"))
+        return diffRuns(arguments);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         std::fputs(usageText, stdout);
         return Success;

@@ -82,15 +82,42 @@ bool BatchScheduler::start(const QByteArray &seed)
         return false;
     }
     d->results->clear();
-    d->queue.append(seed);
+    append(seed, KeywordQueue::NoParent);
     if (d->failedCount != 0) {
         d->failedCount = 0;
         Q_EMIT failedCountChanged(0);
     }
+    arm();
+    return true;
+}
+
+bool BatchScheduler::resume(const Progress &progress)
+{
+    if (!d->batchButtonEnabled)
+        return false;
+    d->queue.clear();
+    for (qsizetype i = 0; i < progress.lines.size(); ++i)
+        d->queue.append(progress.lines[i], progress.parents.value(i, KeywordQueue::NoParent));
+    d->nextPosition = progress.nextPosition;
+    d->rowsMade = progress.rowsMade;
+    d->failedCount = progress.failedCount;
+    Q_EMIT failedCountChanged(d->failedCount);
+    arm();
+    return true;
+}
+
+void BatchScheduler::arm()
+{
     d->dispatchTimer.start();
     d->endCheckTimer.start();
     setBatchButtonEnabled(false);
-    return true;
+}
+
+void BatchScheduler::append(const QByteArray &keyword, int parent)
+{
+    d->queue.append(keyword, parent);
+    const int position = d->queue.count() - 1;
+    Q_EMIT keywordQueued(position, keyword, d->queue.depth(position), parent);
 }
 
 void BatchScheduler::stop()
@@ -102,6 +129,7 @@ void BatchScheduler::stop()
     d->endCheckTimer.stop();
     // Its page, should it still come, belongs to no batch.
     releaseFetch();
+    Q_EMIT stopped();
 }
 
 int BatchScheduler::nextPosition() const
@@ -151,7 +179,7 @@ void BatchScheduler::fetch(int position)
     fetcher->setBodyLimit(d->fetchBodyLimit);
     connect(fetcher, &PageFetcher::finished, this,
             [this, position](const QByteArray &page) { pageArrived(position, page); });
-    connect(fetcher, &PageFetcher::failed, this, &BatchScheduler::fetchFailed);
+    connect(fetcher, &PageFetcher::failed, this, [this, position] { fetchFailed(position); });
     d->fetcher = fetcher;
     fetcher->start();
 }
@@ -162,25 +190,27 @@ void BatchScheduler::pageArrived(int position, const QByteArray &page)
     const pageparser::Harvest harvest =
         pageparser::parse(page, d->queue.line(position), d->queue, d->filter());
     for (const QByteArray &keyword : harvest.keywords)
-        d->queue.append(keyword, position);
+        append(keyword, position);
     if (harvest.row) {
         ResultRow row = *harvest.row;
         row[ResultsModel::Number] = QByteArray::number(++d->rowsMade);
         d->results->addRow(row);
+        Q_EMIT rowAdded(position, row);
     }
-    pageDone();
+    pageDone(position, harvest.row ? PageOutcome::Row : PageOutcome::NoRow);
 }
 
-void BatchScheduler::fetchFailed()
+void BatchScheduler::fetchFailed(int position)
 {
     releaseFetch();
     ++d->failedCount;
     Q_EMIT failedCountChanged(d->failedCount);
-    pageDone();
+    pageDone(position, PageOutcome::Failed);
 }
 
-void BatchScheduler::pageDone()
+void BatchScheduler::pageDone(int position, PageOutcome outcome)
 {
+    Q_EMIT pageHandled(position, outcome);
     Q_EMIT doneTextChanged(QStringLiteral("完成：") + QString::number(d->nextPosition));
     d->dispatchTimer.start();
 }

@@ -2,6 +2,8 @@
 
 #include "query/keywordfilter.h"
 #include "query/keywordqueue.h"
+#include "query/pageoutcome.h"
+#include "results/resultsmodel.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -10,7 +12,6 @@
 #include <memory>
 
 class PageFetcher;
-class ResultsModel;
 
 // Runs batch queries: start, dispatch tick, end check and stop, with at most
 // one page fetch in flight. The window passes its live controls through the
@@ -46,6 +47,21 @@ public:
     // The stop button.
     void stop();
 
+    // Where a batch that was cut short stood: its queue in order, the line
+    // the next dispatch takes, the rows numbered so far and its failures.
+    struct Progress
+    {
+        QList<QByteArray> lines;
+        QList<int> parents; // one per line, KeywordQueue::NoParent for the seed
+        int nextPosition = 0;
+        int rowsMade = 0;
+        int failedCount = 0;
+    };
+    // Takes such a batch up where it stood, like start() but with the queue
+    // given; the table keeps what it holds (the caller has put the batch's
+    // earlier rows there). Refused like start() while a batch runs.
+    bool resume(const Progress &progress);
+
     // The queue line the next dispatch takes (0-based).
     int nextPosition() const;
     // Rows this scheduler has numbered, over all its batches.
@@ -62,7 +78,15 @@ Q_SIGNALS:
     void doneTextChanged(const QString &text);  // status panel 2: "完成：" + nextPosition
     void batchButtonEnabledChanged(bool enabled);
     void failedCountChanged(int failed);
-    void ended(); // the batch has drained and its end was announced
+    void ended();   // the batch has drained and its end was announced
+    void stopped(); // the stop button ended the batch
+
+    // What a record of the batch needs, in the order it happens: each line as
+    // it joins the queue, a page's row as it is added to the table, then that
+    // page's outcome. A page's new lines and row come before its outcome.
+    void keywordQueued(int position, const QByteArray &keyword, int depth, int parent);
+    void rowAdded(int position, const ResultRow &row);
+    void pageHandled(int position, PageOutcome outcome);
 
 private:
     class Private;
@@ -70,8 +94,10 @@ private:
     void dispatchNext();
     void fetch(int position);
     void pageArrived(int position, const QByteArray &page);
-    void fetchFailed();
-    void pageDone();
+    void fetchFailed(int position);
+    void pageDone(int position, PageOutcome outcome);
+    void append(const QByteArray &keyword, int parent);
+    void arm();
     void releaseFetch();
     void checkEnd();
     void setBatchButtonEnabled(bool enabled);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -20,6 +21,10 @@ QByteArray resultsCsv(const ResultsModel &results);
 // Writes the same bytes to an open device a piece at a time, so that a large
 // table is never held twice; throws AppError like write().
 void writeCsv(QIODevice *device, const ResultsModel &results);
+
+// One line of any table by the same rules: the fields quoted where needed,
+// separated by commas, CR LF at the end.
+QByteArray csvLine(const QList<QByteArray> &fields);
 
 // Writes all of bytes to an open device; throws AppError with the device's
 // reason when it takes less.

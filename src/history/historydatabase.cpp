@@ -1,0 +1,489 @@
+#include "history/historydatabase.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QIODevice>
+#include <QLockFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <atomic>
+#include <functional>
+
+namespace history {
+
+namespace {
+
+// SQLite's primary result codes that decide what the user is told.
+constexpr int sqliteBusy = 5;
+constexpr int sqliteLocked = 6;
+constexpr int sqliteCorrupt = 11;
+constexpr int sqliteFull = 13;
+constexpr int sqliteNotADatabase = 26;
+
+// Each step takes the schema from version i to i + 1.
+const char *const migrations[] = {
+    "CREATE TABLE runs ("
+    " id INTEGER PRIMARY KEY,"
+    " seed BLOB NOT NULL,"
+    " filter_text BLOB NOT NULL,"
+    " must_contain INTEGER NOT NULL,"
+    " user BLOB NOT NULL,"
+    " started INTEGER NOT NULL," // milliseconds since the epoch, UTC
+    " ended INTEGER,"
+    " state TEXT NOT NULL,"
+    " rows_made_before INTEGER NOT NULL,"
+    " queued INTEGER NOT NULL DEFAULT 0,"
+    " pages INTEGER NOT NULL DEFAULT 0,"
+    " rows INTEGER NOT NULL DEFAULT 0,"
+    " failures INTEGER NOT NULL DEFAULT 0);"
+    "CREATE TABLE queue ("
+    " run INTEGER NOT NULL,"
+    " line INTEGER NOT NULL,"
+    " keyword BLOB NOT NULL,"
+    " depth INTEGER NOT NULL,"
+    " parent INTEGER NOT NULL,"
+    " PRIMARY KEY (run, line)) WITHOUT ROWID;"
+    "CREATE TABLE pages ("
+    " run INTEGER NOT NULL,"
+    " line INTEGER NOT NULL,"
+    " outcome INTEGER NOT NULL," // 1 row, 2 no row, 3 failed
+    " fetched INTEGER NOT NULL,"
+    " cells BLOB," // the row's cells, with outcome 1
+    " PRIMARY KEY (run, line)) WITHOUT ROWID;",
+};
+
+int primaryCode(const QSqlError &error)
+{
+    return error.nativeErrorCode().toInt() & 0xff;
+}
+
+QString stateText(RunState state)
+{
+    return stateName(state);
+}
+
+RunState stateFrom(const QString &text)
+{
+    for (RunState state : {RunState::Running, RunState::Stopped, RunState::Interrupted, RunState::Finished}) {
+        if (stateName(state) == text)
+            return state;
+    }
+    return RunState::Interrupted;
+}
+
+QByteArray packCells(const QList<QByteArray> &cells)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << cells;
+    return bytes;
+}
+
+QList<QByteArray> unpackCells(const QByteArray &bytes)
+{
+    QList<QByteArray> cells;
+    QDataStream in(bytes);
+    in >> cells;
+    return cells;
+}
+
+QString connectionName()
+{
+    static std::atomic<int> next{0};
+    return QStringLiteral("history-%1").arg(next++);
+}
+
+} // namespace
+
+QString stateName(RunState state)
+{
+    switch (state) {
+    case RunState::Running:
+        return QStringLiteral("running");
+    case RunState::Stopped:
+        return QStringLiteral("stopped");
+    case RunState::Interrupted:
+        return QStringLiteral("interrupted");
+    case RunState::Finished:
+        return QStringLiteral("finished");
+    }
+    return {};
+}
+
+class Database::Private
+{
+public:
+    explicit Private(QString fileName) : fileName(std::move(fileName)), connection(connectionName()) {}
+    ~Private()
+    {
+        queries.clear();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connection);
+    }
+
+    [[noreturn]] void fail(const QSqlError &error) const
+    {
+        switch (primaryCode(error)) {
+        case sqliteFull:
+            throw HistoryError(HistoryError::DiskFull,
+                               QStringLiteral("磁盘已满，历史记录已停止；已记录的内容都还在。"));
+        case sqliteBusy:
+        case sqliteLocked:
+            throw HistoryError(
+                HistoryError::Locked,
+                QStringLiteral("历史数据库 %1 正被另一个程序占用，本次查询不记录历史。").arg(fileName));
+        case sqliteCorrupt:
+        case sqliteNotADatabase:
+            throw HistoryError(HistoryError::Damaged,
+                               QStringLiteral("历史数据库 %1 已损坏：%2").arg(fileName, error.text()));
+        default:
+            throw HistoryError(HistoryError::Other,
+                               QStringLiteral("历史数据库 %1 出错：%2").arg(fileName, error.text()));
+        }
+    }
+
+    QSqlQuery &prepared(const QString &sql)
+    {
+        auto found = queries.find(sql);
+        if (found == queries.end()) {
+            found = queries.insert(sql, QSqlQuery(db));
+            if (!found->prepare(sql))
+                fail(found->lastError());
+        }
+        return *found;
+    }
+
+    void exec(QSqlQuery &query)
+    {
+        if (!query.exec())
+            fail(query.lastError());
+    }
+
+    void exec(const QString &sql)
+    {
+        QSqlQuery query(db);
+        if (!query.exec(sql))
+            fail(query.lastError());
+    }
+
+    int userVersion()
+    {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("PRAGMA user_version")) || !query.next())
+            fail(query.lastError());
+        return query.value(0).toInt();
+    }
+
+    void connect(const QString &options)
+    {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(fileName);
+        db.setConnectOptions(options);
+        if (!db.open())
+            fail(db.lastError());
+    }
+
+    void disconnect()
+    {
+        queries.clear();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connection);
+    }
+
+    // Reads the version without writing a byte, so that a newer file is left as it is.
+    void refuseNewer()
+    {
+        if (!QFileInfo::exists(fileName))
+            return;
+        connect(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+        const int version = userVersion();
+        disconnect();
+        if (version > SchemaVersion)
+            throw HistoryError(
+                HistoryError::NewerVersion,
+                QStringLiteral("历史数据库 %1 来自更新版本的 Quillmarsh（版本 %2，本程序认得 %3），"
+                               "不会改动它；历史记录已关闭。")
+                    .arg(fileName)
+                    .arg(version)
+                    .arg(SchemaVersion));
+    }
+
+    void openForWriting()
+    {
+        connect(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+        // Writers append to the log and readers never wait for them; NORMAL
+        // keeps a commit to a write() without an fsync, which survives a
+        // killed process (see docs/architecture.md for the measured cost).
+        exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        const int version = userVersion();
+        for (int step = version; step < SchemaVersion; ++step) {
+            if (!db.transaction())
+                fail(db.lastError());
+            for (const QString &statement :
+                 QString::fromLatin1(migrations[step]).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+                exec(statement);
+            exec(QStringLiteral("PRAGMA user_version=%1").arg(step + 1));
+            if (!db.commit())
+                fail(db.lastError());
+        }
+    }
+
+    QString lockName(qint64 run) const { return fileName + QStringLiteral("-run%1.lock").arg(run); }
+
+    void holdLock(qint64 run)
+    {
+        auto lock = std::make_unique<QLockFile>(lockName(run));
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0))
+            throw HistoryError(HistoryError::Locked,
+                               QStringLiteral("第 %1 次查询正在另一个程序里进行。").arg(run));
+        locks.insert(run, lock.release());
+    }
+
+    void releaseLock(qint64 run) { delete locks.take(run); }
+
+    // A run recorded as running whose process is gone: nobody holds its lock.
+    bool isAbandoned(qint64 run) const
+    {
+        if (locks.contains(run))
+            return false;
+        QLockFile lock(lockName(run));
+        lock.setStaleLockTime(0);
+        if (!lock.tryLock(0))
+            return false;
+        lock.unlock();
+        return true;
+    }
+
+    static constexpr int busyTimeoutMs = 1000;
+
+    QString fileName;
+    QString connection;
+    QSqlDatabase db;
+    QHash<QString, QSqlQuery> queries;
+    QHash<qint64, QLockFile *> locks;
+};
+
+Database::Database(const QString &fileName) : d(std::make_unique<Private>(fileName))
+{
+    try {
+        d->refuseNewer();
+        d->openForWriting();
+    } catch (const HistoryError &error) {
+        if (error.kind() != HistoryError::Damaged)
+            throw;
+        d->disconnect();
+        const QString aside = fileName + QStringLiteral(".damaged-") +
+                              QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+            if (QFileInfo::exists(fileName + suffix))
+                QFile::rename(fileName + suffix, aside + suffix);
+        }
+        m_notice = QStringLiteral("历史数据库 %1 已损坏，已改名为 %2 并新建了一个。").arg(fileName, aside);
+        d->openForWriting();
+    }
+}
+
+Database::~Database()
+{
+    qDeleteAll(d->locks);
+}
+
+QString Database::fileName() const
+{
+    return d->fileName;
+}
+
+qint64 Database::beginRun(const RunOptions &options, int rowsMadeBefore)
+{
+    QSqlQuery &insert = d->prepared(QStringLiteral(
+        "INSERT INTO runs (seed, filter_text, must_contain, user, started, state, rows_made_before)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    insert.addBindValue(options.seed);
+    insert.addBindValue(options.filterText);
+    insert.addBindValue(options.mustContain ? 1 : 0);
+    insert.addBindValue(options.user);
+    insert.addBindValue(QDateTime::currentMSecsSinceEpoch());
+    insert.addBindValue(stateText(RunState::Running));
+    insert.addBindValue(rowsMadeBefore);
+    d->exec(insert);
+    const qint64 id = insert.lastInsertId().toLongLong();
+    d->holdLock(id);
+    return id;
+}
+
+void Database::reopenRun(qint64 id)
+{
+    d->holdLock(id);
+    QSqlQuery &update = d->prepared(QStringLiteral("UPDATE runs SET state = ?, ended = NULL WHERE id = ?"));
+    update.addBindValue(stateText(RunState::Running));
+    update.addBindValue(id);
+    d->exec(update);
+}
+
+void Database::record(qint64 run, const QList<PageRecord> &pages)
+{
+    if (!d->db.transaction())
+        d->fail(d->db.lastError());
+    try {
+        QSqlQuery &queue = d->prepared(
+            QStringLiteral("INSERT INTO queue (run, line, keyword, depth, parent) VALUES (?, ?, ?, ?, ?)"));
+        QSqlQuery &page = d->prepared(
+            QStringLiteral("INSERT INTO pages (run, line, outcome, fetched, cells) VALUES (?, ?, ?, ?, ?)"));
+        int queued = 0, done = 0, rows = 0, failures = 0;
+        for (const PageRecord &record : pages) {
+            for (qsizetype i = 0; i < record.queued.size(); ++i) {
+                const QueuedKeyword &keyword = record.queued[i];
+                queue.addBindValue(run);
+                queue.addBindValue(record.firstLine + int(i));
+                queue.addBindValue(keyword.keyword);
+                queue.addBindValue(keyword.depth);
+                queue.addBindValue(keyword.parent);
+                d->exec(queue);
+            }
+            queued += int(record.queued.size());
+            if (record.line < 0)
+                continue;
+            page.addBindValue(run);
+            page.addBindValue(record.line);
+            page.addBindValue(int(record.outcome));
+            page.addBindValue(record.fetchedMs);
+            page.addBindValue(record.outcome == PageOutcome::Row
+                                  ? QVariant(packCells(record.cells))
+                                  : QVariant(QMetaType(QMetaType::QByteArray)));
+            d->exec(page);
+            ++done;
+            rows += record.outcome == PageOutcome::Row;
+            failures += record.outcome == PageOutcome::Failed;
+        }
+        QSqlQuery &counters = d->prepared(QStringLiteral(
+            "UPDATE runs SET queued = queued + ?, pages = pages + ?, rows = rows + ?, failures = failures + ?"
+            " WHERE id = ?"));
+        counters.addBindValue(queued);
+        counters.addBindValue(done);
+        counters.addBindValue(rows);
+        counters.addBindValue(failures);
+        counters.addBindValue(run);
+        d->exec(counters);
+        if (!d->db.commit())
+            d->fail(d->db.lastError());
+    } catch (const HistoryError &) {
+        d->db.rollback();
+        throw;
+    }
+}
+
+void Database::endRun(qint64 run, RunState state)
+{
+    QSqlQuery &update = d->prepared(QStringLiteral("UPDATE runs SET state = ?, ended = ? WHERE id = ?"));
+    update.addBindValue(stateText(state));
+    update.addBindValue(QDateTime::currentMSecsSinceEpoch());
+    update.addBindValue(run);
+    d->exec(update);
+    d->releaseLock(run);
+}
+
+namespace {
+
+RunSummary summaryFrom(const QSqlQuery &query, const std::function<bool(qint64)> &isAbandoned)
+{
+    RunSummary summary;
+    summary.id = query.value(0).toLongLong();
+    summary.started = QDateTime::fromMSecsSinceEpoch(query.value(1).toLongLong());
+    if (!query.isNull(2))
+        summary.ended = QDateTime::fromMSecsSinceEpoch(query.value(2).toLongLong());
+    summary.seed = query.value(3).toByteArray();
+    summary.state = stateFrom(query.value(4).toString());
+    if (summary.state == RunState::Running && isAbandoned(summary.id))
+        summary.state = RunState::Interrupted;
+    summary.pages = query.value(5).toInt();
+    summary.rows = query.value(6).toInt();
+    summary.failures = query.value(7).toInt();
+    return summary;
+}
+
+const QString summaryColumns = QStringLiteral("id, started, ended, seed, state, pages, rows, failures");
+
+} // namespace
+
+QList<RunSummary> Database::runs()
+{
+    QSqlQuery &select =
+        d->prepared(QStringLiteral("SELECT %1 FROM runs ORDER BY started DESC, id DESC").arg(summaryColumns));
+    d->exec(select);
+    QList<RunSummary> runs;
+    while (select.next())
+        runs.append(summaryFrom(select, [this](qint64 id) { return d->isAbandoned(id); }));
+    select.finish();
+    return runs;
+}
+
+std::optional<StoredRun> Database::run(qint64 id)
+{
+    QSqlQuery &select = d->prepared(
+        QStringLiteral("SELECT %1, filter_text, must_contain, user, rows_made_before FROM runs WHERE id = ?")
+            .arg(summaryColumns));
+    select.addBindValue(id);
+    d->exec(select);
+    if (!select.next())
+        return std::nullopt;
+    StoredRun run;
+    run.summary = summaryFrom(select, [this](qint64 id) { return d->isAbandoned(id); });
+    run.options.seed = run.summary.seed;
+    run.options.filterText = select.value(8).toByteArray();
+    run.options.mustContain = select.value(9).toInt() != 0;
+    run.options.user = select.value(10).toByteArray();
+    run.rowsMade = select.value(11).toInt();
+    select.finish();
+
+    // A snapshot: a writer in another process cannot slip lines in between the two reads.
+    if (!d->db.transaction())
+        d->fail(d->db.lastError());
+    QSqlQuery &queue =
+        d->prepared(QStringLiteral("SELECT keyword, depth, parent FROM queue WHERE run = ? ORDER BY line"));
+    queue.addBindValue(id);
+    d->exec(queue);
+    while (queue.next())
+        run.queue.append({queue.value(0).toByteArray(), queue.value(1).toInt(), queue.value(2).toInt()});
+    queue.finish();
+    QSqlQuery &pages =
+        d->prepared(QStringLiteral("SELECT line, outcome, cells FROM pages WHERE run = ? ORDER BY line"));
+    pages.addBindValue(id);
+    d->exec(pages);
+    while (pages.next()) {
+        run.position = pages.value(0).toInt() + 1;
+        if (pages.value(1).toInt() == int(PageOutcome::Row))
+            run.rows.append(unpackCells(pages.value(2).toByteArray()));
+    }
+    pages.finish();
+    d->db.commit();
+    run.rowsMade += int(run.rows.size());
+    return run;
+}
+
+void Database::deleteRun(qint64 id)
+{
+    if (!d->db.transaction())
+        d->fail(d->db.lastError());
+    try {
+        for (const QString &sql : {QStringLiteral("DELETE FROM pages WHERE run = ?"),
+                                   QStringLiteral("DELETE FROM queue WHERE run = ?"),
+                                   QStringLiteral("DELETE FROM runs WHERE id = ?")}) {
+            QSqlQuery &query = d->prepared(sql);
+            query.addBindValue(id);
+            d->exec(query);
+        }
+        if (!d->db.commit())
+            d->fail(d->db.lastError());
+    } catch (const HistoryError &) {
+        d->db.rollback();
+        throw;
+    }
+}
+
+} // namespace history

@@ -1,0 +1,125 @@
+#include "history/historyrecorder.h"
+
+#include "query/batchscheduler.h"
+
+#include <QDateTime>
+
+HistoryRecorder::HistoryRecorder(history::Database *database, BatchScheduler *scheduler, QObject *parent)
+    : QObject(parent), m_database(database), m_scheduler(scheduler)
+{
+    m_commitTimer.setSingleShot(true);
+    m_commitTimer.setInterval(commitIntervalMs);
+    connect(&m_commitTimer, &QTimer::timeout, this, &HistoryRecorder::commit);
+    connect(scheduler, &BatchScheduler::keywordQueued, this, &HistoryRecorder::keywordQueued);
+    connect(scheduler, &BatchScheduler::rowAdded, this, &HistoryRecorder::rowAdded);
+    connect(scheduler, &BatchScheduler::pageHandled, this, &HistoryRecorder::pageHandled);
+    connect(scheduler, &BatchScheduler::ended, this, [this] { end(history::RunState::Finished); });
+    connect(scheduler, &BatchScheduler::stopped, this, [this] { end(history::RunState::Stopped); });
+}
+
+HistoryRecorder::~HistoryRecorder()
+{
+    // Whatever is pending is kept; the run stays "running" until its lock goes
+    // with the database, and then reads as interrupted.
+    if (m_run != 0)
+        commit();
+}
+
+void HistoryRecorder::beginRun(const history::RunOptions &options)
+{
+    m_nextRun = options;
+}
+
+void HistoryRecorder::continueRun(qint64 id)
+{
+    m_nextRun.reset();
+    try {
+        m_database->reopenRun(id);
+        m_run = id;
+        m_current = {};
+        m_sinceCommit.start();
+    } catch (const history::HistoryError &error) {
+        fail(error);
+    }
+}
+
+void HistoryRecorder::keywordQueued(int line, const QByteArray &keyword, int depth, int parent)
+{
+    if (m_nextRun) {
+        try {
+            // The rows numbered before the run, so that a resume numbers on from there.
+            m_run = m_database->beginRun(*std::exchange(m_nextRun, std::nullopt), m_scheduler->rowsMade());
+            m_current = {};
+            m_sinceCommit.start();
+        } catch (const history::HistoryError &error) {
+            fail(error);
+        }
+    }
+    if (m_run == 0)
+        return;
+    if (m_current.queued.isEmpty())
+        m_current.firstLine = line;
+    m_current.queued.append({keyword, depth, parent});
+}
+
+void HistoryRecorder::rowAdded(int, const ResultRow &row)
+{
+    if (m_run == 0)
+        return;
+    m_current.cells = QList<QByteArray>(row.begin(), row.end());
+}
+
+void HistoryRecorder::pageHandled(int line, PageOutcome outcome)
+{
+    if (m_run == 0)
+        return;
+    m_current.line = line;
+    m_current.outcome = outcome;
+    m_current.fetchedMs = QDateTime::currentMSecsSinceEpoch();
+    m_pending.append(std::exchange(m_current, {}));
+    if (m_sinceCommit.hasExpired(commitIntervalMs))
+        commit();
+    else if (!m_commitTimer.isActive())
+        m_commitTimer.start();
+}
+
+void HistoryRecorder::end(history::RunState state)
+{
+    if (m_run == 0)
+        return;
+    commit();
+    if (m_run == 0)
+        return;
+    try {
+        m_database->endRun(m_run, state);
+    } catch (const history::HistoryError &error) {
+        fail(error);
+    }
+    m_run = 0;
+}
+
+void HistoryRecorder::commit()
+{
+    m_commitTimer.stop();
+    // Lines queued before any page (the seed) go in on their own.
+    if (!m_current.queued.isEmpty())
+        m_pending.append(std::exchange(m_current, {}));
+    if (m_pending.isEmpty())
+        return;
+    try {
+        m_database->record(m_run, m_pending);
+        m_pending.clear();
+        m_sinceCommit.start();
+    } catch (const history::HistoryError &error) {
+        fail(error);
+    }
+}
+
+void HistoryRecorder::fail(const history::HistoryError &error)
+{
+    m_run = 0;
+    m_pending.clear();
+    m_current = {};
+    m_commitTimer.stop();
+    Q_EMIT stopped(error.message());
+}

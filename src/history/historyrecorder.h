@@ -1,0 +1,59 @@
+#pragma once
+
+#include "history/historydatabase.h"
+#include "query/pageoutcome.h"
+#include "results/resultsmodel.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <optional>
+
+class BatchScheduler;
+
+// Writes the batch a scheduler runs into the history as it goes. Pages are
+// committed in small transactions: at most commitIntervalMs after a page was
+// handled, at once when pages come slower than that, and at the batch's end.
+// A page's harvested keywords and its outcome always land in the same
+// transaction, so a resume finds a queue that matches the outcomes.
+// A failing database stops the recording, never the batch: stopped() tells
+// the user once.
+class HistoryRecorder final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(HistoryRecorder)
+
+public:
+    static constexpr int commitIntervalMs = 250;
+
+    HistoryRecorder(history::Database *database, BatchScheduler *scheduler, QObject *parent = nullptr);
+    ~HistoryRecorder() override;
+
+    // Records the batch the scheduler starts next as a new run (created when
+    // the seed is queued, so a refused seed leaves no run behind).
+    void beginRun(const history::RunOptions &options);
+    // Records what the scheduler resumes into run id, which it continues.
+    void continueRun(qint64 id);
+    qint64 runId() const { return m_run; }
+    bool isRecording() const { return m_run != 0; }
+
+Q_SIGNALS:
+    void stopped(const QString &message);
+
+private:
+    void keywordQueued(int line, const QByteArray &keyword, int depth, int parent);
+    void rowAdded(int line, const ResultRow &row);
+    void pageHandled(int line, PageOutcome outcome);
+    void end(history::RunState state);
+    void commit();
+    void fail(const history::HistoryError &error);
+
+    history::Database *m_database;
+    BatchScheduler *m_scheduler;
+    qint64 m_run = 0;
+    std::optional<history::RunOptions> m_nextRun;
+    QList<history::Database::PageRecord> m_pending;
+    history::Database::PageRecord m_current;
+    QElapsedTimer m_sinceCommit;
+    QTimer m_commitTimer;
+};
