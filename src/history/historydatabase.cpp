@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <QtEndian>
 #include <atomic>
 #include <functional>
 
@@ -22,6 +23,9 @@ constexpr int sqliteLocked = 6;
 constexpr int sqliteCorrupt = 11;
 constexpr int sqliteFull = 13;
 constexpr int sqliteNotADatabase = 26;
+// The file header: 100 bytes, PRAGMA user_version big-endian at offset 60.
+constexpr qsizetype sqliteHeaderSize = 100;
+constexpr qsizetype userVersionOffset = 60;
 
 // Each step takes the schema from version i to i + 1.
 const char *const migrations[] = {
@@ -177,11 +181,11 @@ public:
         return query.value(0).toInt();
     }
 
-    void connect(const QString &options)
+    void connect()
     {
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(fileName);
-        db.setConnectOptions(options);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
         if (!db.open())
             fail(db.lastError());
     }
@@ -194,14 +198,21 @@ public:
         QSqlDatabase::removeDatabase(connection);
     }
 
-    // Reads the version without writing a byte, so that a newer file is left as it is.
-    void refuseNewer()
+    // Reads the file's header without opening it, so that a file from a
+    // newer version is left exactly as it is.
+    void refuseNewer() const
     {
-        if (!QFileInfo::exists(fileName))
+        QFile file(fileName);
+        if (!file.exists() || file.size() == 0)
             return;
-        connect(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
-        const int version = userVersion();
-        disconnect();
+        if (!file.open(QIODevice::ReadOnly))
+            throw HistoryError(HistoryError::Other,
+                               QStringLiteral("历史数据库 %1 打不开：%2").arg(fileName, file.errorString()));
+        const QByteArray header = file.read(sqliteHeaderSize);
+        if (header.size() < sqliteHeaderSize || !header.startsWith(QByteArrayView("SQLite format 3\0", 16)))
+            throw HistoryError(HistoryError::Damaged,
+                               QStringLiteral("历史数据库 %1 已损坏：不是 SQLite 文件").arg(fileName));
+        const int version = qFromBigEndian<qint32>(header.constData() + userVersionOffset);
         if (version > SchemaVersion)
             throw HistoryError(
                 HistoryError::NewerVersion,
@@ -214,7 +225,7 @@ public:
 
     void openForWriting()
     {
-        connect(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+        connect();
         // Writers append to the log and readers never wait for them; NORMAL
         // keeps a commit to a write() without an fsync, which survives a
         // killed process (see docs/architecture.md for the measured cost).
@@ -222,14 +233,26 @@ public:
         exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         const int version = userVersion();
         for (int step = version; step < SchemaVersion; ++step) {
-            if (!db.transaction())
-                fail(db.lastError());
-            for (const QString &statement :
-                 QString::fromLatin1(migrations[step]).split(QLatin1Char(';'), Qt::SkipEmptyParts))
-                exec(statement);
-            exec(QStringLiteral("PRAGMA user_version=%1").arg(step + 1));
-            if (!db.commit())
-                fail(db.lastError());
+            inTransaction([this, step] {
+                for (const QString &statement :
+                     QString::fromLatin1(migrations[step]).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+                    exec(statement);
+                exec(QStringLiteral("PRAGMA user_version=%1").arg(step + 1));
+            });
+        }
+    }
+
+    // Statements rather than the driver's transaction calls, whose errors
+    // lose SQLite's code (a full disk would read as any failure).
+    void inTransaction(const std::function<void()> &work)
+    {
+        exec(QStringLiteral("BEGIN"));
+        try {
+            work();
+            exec(QStringLiteral("COMMIT"));
+        } catch (const HistoryError &) {
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            throw;
         }
     }
 
@@ -328,9 +351,7 @@ void Database::reopenRun(qint64 id)
 
 void Database::record(qint64 run, const QList<PageRecord> &pages)
 {
-    if (!d->db.transaction())
-        d->fail(d->db.lastError());
-    try {
+    d->inTransaction([&] {
         QSqlQuery &queue = d->prepared(
             QStringLiteral("INSERT INTO queue (run, line, keyword, depth, parent) VALUES (?, ?, ?, ?, ?)"));
         QSqlQuery &page = d->prepared(
@@ -370,12 +391,7 @@ void Database::record(qint64 run, const QList<PageRecord> &pages)
         counters.addBindValue(failures);
         counters.addBindValue(run);
         d->exec(counters);
-        if (!d->db.commit())
-            d->fail(d->db.lastError());
-    } catch (const HistoryError &) {
-        d->db.rollback();
-        throw;
-    }
+    });
 }
 
 void Database::endRun(qint64 run, RunState state)
@@ -442,35 +458,32 @@ std::optional<StoredRun> Database::run(qint64 id)
     select.finish();
 
     // A snapshot: a writer in another process cannot slip lines in between the two reads.
-    if (!d->db.transaction())
-        d->fail(d->db.lastError());
-    QSqlQuery &queue =
-        d->prepared(QStringLiteral("SELECT keyword, depth, parent FROM queue WHERE run = ? ORDER BY line"));
-    queue.addBindValue(id);
-    d->exec(queue);
-    while (queue.next())
-        run.queue.append({queue.value(0).toByteArray(), queue.value(1).toInt(), queue.value(2).toInt()});
-    queue.finish();
-    QSqlQuery &pages =
-        d->prepared(QStringLiteral("SELECT line, outcome, cells FROM pages WHERE run = ? ORDER BY line"));
-    pages.addBindValue(id);
-    d->exec(pages);
-    while (pages.next()) {
-        run.position = pages.value(0).toInt() + 1;
-        if (pages.value(1).toInt() == int(PageOutcome::Row))
-            run.rows.append(unpackCells(pages.value(2).toByteArray()));
-    }
-    pages.finish();
-    d->db.commit();
+    d->inTransaction([&] {
+        QSqlQuery &queue = d->prepared(
+            QStringLiteral("SELECT keyword, depth, parent FROM queue WHERE run = ? ORDER BY line"));
+        queue.addBindValue(id);
+        d->exec(queue);
+        while (queue.next())
+            run.queue.append({queue.value(0).toByteArray(), queue.value(1).toInt(), queue.value(2).toInt()});
+        queue.finish();
+        QSqlQuery &pages =
+            d->prepared(QStringLiteral("SELECT line, outcome, cells FROM pages WHERE run = ? ORDER BY line"));
+        pages.addBindValue(id);
+        d->exec(pages);
+        while (pages.next()) {
+            run.position = pages.value(0).toInt() + 1;
+            if (pages.value(1).toInt() == int(PageOutcome::Row))
+                run.rows.append(unpackCells(pages.value(2).toByteArray()));
+        }
+        pages.finish();
+    });
     run.rowsMade += int(run.rows.size());
     return run;
 }
 
 void Database::deleteRun(qint64 id)
 {
-    if (!d->db.transaction())
-        d->fail(d->db.lastError());
-    try {
+    d->inTransaction([&] {
         for (const QString &sql : {QStringLiteral("DELETE FROM pages WHERE run = ?"),
                                    QStringLiteral("DELETE FROM queue WHERE run = ?"),
                                    QStringLiteral("DELETE FROM runs WHERE id = ?")}) {
@@ -478,12 +491,7 @@ void Database::deleteRun(qint64 id)
             query.addBindValue(id);
             d->exec(query);
         }
-        if (!d->db.commit())
-            d->fail(d->db.lastError());
-    } catch (const HistoryError &) {
-        d->db.rollback();
-        throw;
-    }
+    });
 }
 
 } // namespace history

@@ -2,68 +2,14 @@
 #include "login/credentials.h"
 #include "results/csvexport.h"
 #include "results/resultsmodel.h"
+#include "smalldisk.h"
 
-#include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished() && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
-
-// A 64 KiB tmpfs of our own, unmounted at the end.
-class SmallDisk
-{
-public:
-    SmallDisk()
-    {
-        m_mounted =
-            m_base.isValid() && run(QStringLiteral("mount"),
-                                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                     QStringLiteral("size=64k"), QStringLiteral("tmpfs"), m_base.path()});
-    }
-    ~SmallDisk()
-    {
-        if (m_mounted)
-            run(QStringLiteral("umount"), {m_base.path()});
-    }
-    Q_DISABLE_COPY_MOVE(SmallDisk)
-
-    bool isMounted() const { return m_mounted; }
-    QString filePath(const QString &name) const { return m_base.filePath(name); }
-
-    // Writes a file until the disk refuses more.
-    void fill() const
-    {
-        QFile filler(filePath(QStringLiteral("filler")));
-        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return;
-        const QByteArray block(1024, 'f');
-        while (filler.write(block) == block.size()) {
-        }
-    }
-    bool makeReadOnly() const
-    {
-        return run(QStringLiteral("mount"),
-                   {QStringLiteral("-o"), QStringLiteral("remount,ro"), m_base.path()});
-    }
-    QStringList files() const
-    {
-        return QDir(m_base.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
-
-private:
-    QTemporaryDir m_base;
-    bool m_mounted = false;
-};
+using testsupport::SmallDisk;
 
 void writeFile(const QString &fileName, const QByteArray &bytes)
 {
