@@ -2,7 +2,8 @@
 # Pages per second of a command-line batch of 2,000 keywords against the local
 # simulator without latency, next to the fastest plain fetch of the same pages:
 # the same request targets in the same order over one kept-alive connection,
-# one request in flight, nothing parsed.
+# one request in flight, nothing parsed. The batch keeps no history
+# (batch_history measures that on its own).
 #   BENCH name=batch_loopback value=<batch pages/s> baseline=<plain pages/s> ratio=<baseline/value> goal=<=2
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,7 +19,7 @@ trap 'stop_simulator; rm -rf "$work"' EXIT
 higher() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > a ? b : a) }'; }
 value=0
 for _ in 1 2 3; do
-    QUILLMARSH_PASSWORD=demo "$build/src/cli/quillmarsh-cli" query --user demo --csv "$work/table.csv" 连衣裙 \
+    QUILLMARSH_PASSWORD=demo "$build/src/cli/quillmarsh-cli" query --user demo --no-history --csv "$work/table.csv" 连衣裙 \
         2>"$work/batch.log"
     # The last progress line: "pages N, queued 0, rows R, failed F, X pages/s".
     read -r pages rate < <(grep '^pages ' "$work/batch.log" | tail -n 1 | sed -E 's/^pages ([0-9]+),.* ([0-9.]+) pages\/s$/\1 \2/')

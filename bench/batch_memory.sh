@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Peak memory of a command-line batch of 100,000 keywords against the local
-# simulator, next to the size of the table it writes.
+# simulator, its run history recorded, next to the size of the table it writes.
 #   BENCH name=batch_memory value=<peak RSS MiB> baseline=<CSV MiB> ratio=<value/baseline> goal=<=4
 # BENCH_MEMORY_KEYWORDS and BENCH_MEMORY_PAGE_SIZE shrink the run; the pages
 # are padded to 20,000 bytes by default (their markup alone is about 35 KB) so
@@ -16,7 +16,7 @@ start_simulator "$build" --graph-size "$keywords" --page-size "$page_size"
 trap 'stop_simulator; rm -rf "$work"' EXIT
 
 start=$(date +%s)
-QUILLMARSH_PASSWORD=demo /usr/bin/time -v -o "$work/time.log" \
+QUILLMARSH_PASSWORD=demo QUILLMARSH_DATA_DIR="$work/data" /usr/bin/time -v -o "$work/time.log" \
     "$build/src/cli/quillmarsh-cli" query --user demo --csv "$work/table.csv" 连衣裙 2>"$work/batch.log"
 echo "batch: $(grep '^pages ' "$work/batch.log" | tail -n 1) in $(($(date +%s) - start)) s" >&2
 

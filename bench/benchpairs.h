@@ -15,5 +15,5 @@ struct BenchPair
 
 int registerBenchPair(const BenchPair &pair);
 
-#define QUILLMARSH_BENCH_PAIR(name, value, baseline, goal)                                                  \
+#define QUILLMARSH_BENCH_PAIR(name, value, baseline, goal)                                                   \
     [[maybe_unused]] static const int name##_registered = registerBenchPair({#name, #value, #baseline, goal})

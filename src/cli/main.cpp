@@ -187,7 +187,9 @@ std::unique_ptr<history::Database> openHistory()
 
 // The run named by an id or "last" (the newest); none, the reason printed,
 // when there is no such run.
-std::optional<history::StoredRun> storedRun(history::Database &database, const QString &name)
+std::optional<history::StoredRun>
+storedRun(history::Database &database, const QString &name,
+          history::Database::RunParts parts = history::Database::RunParts::Table)
 {
     try {
         qint64 id = 0;
@@ -197,7 +199,7 @@ std::optional<history::StoredRun> storedRun(history::Database &database, const Q
         } else {
             id = name.toLongLong();
         }
-        if (std::optional<history::StoredRun> run = id > 0 ? database.run(id) : std::nullopt)
+        if (std::optional<history::StoredRun> run = id > 0 ? database.run(id, parts) : std::nullopt)
             return run;
         consoleoutput::printErrorLine(QStringLiteral("quillmarsh-cli: no run %1 in the history").arg(name));
     } catch (const history::HistoryError &error) {
@@ -214,7 +216,8 @@ int runQuery(const QueryOptions &options)
     std::optional<history::StoredRun> resumed;
     if (!options.resumeRun.isEmpty()) {
         database = openHistory();
-        if (!database || !(resumed = storedRun(*database, options.resumeRun)))
+        if (!database ||
+            !(resumed = storedRun(*database, options.resumeRun, history::Database::RunParts::TableAndQueue)))
             return AnswerError;
         if (resumed->summary.state == history::RunState::Running) {
             consoleoutput::printErrorLine(

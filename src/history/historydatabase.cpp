@@ -1,6 +1,5 @@
 #include "history/historydatabase.h"
 
-#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -78,19 +77,32 @@ RunState stateFrom(const QString &text)
     return RunState::Interrupted;
 }
 
+// A row's cells as one value: each cell's length (4 bytes, little-endian)
+// and then its bytes.
 QByteArray packCells(const QList<QByteArray> &cells)
 {
     QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << cells;
+    for (const QByteArray &cell : cells) {
+        const quint32 length = qToLittleEndian(quint32(cell.size()));
+        bytes.append(reinterpret_cast<const char *>(&length), sizeof length);
+        bytes.append(cell);
+    }
     return bytes;
 }
 
-QList<QByteArray> unpackCells(const QByteArray &bytes)
+// Stops at the first cell that would run past the end.
+QList<QByteArray> unpackCells(QByteArrayView bytes)
 {
     QList<QByteArray> cells;
-    QDataStream in(bytes);
-    in >> cells;
+    qsizetype at = 0;
+    while (bytes.size() - at >= qsizetype(sizeof(quint32))) {
+        const quint32 length = qFromLittleEndian<quint32>(bytes.data() + at);
+        at += sizeof(quint32);
+        if (length > quint64(bytes.size() - at))
+            break;
+        cells.append(bytes.sliced(at, length).toByteArray());
+        at += length;
+    }
     return cells;
 }
 
@@ -154,6 +166,8 @@ public:
         auto found = queries.find(sql);
         if (found == queries.end()) {
             found = queries.insert(sql, QSqlQuery(db));
+            // Rows are read once in order; otherwise the driver keeps them all.
+            found->setForwardOnly(true);
             if (!found->prepare(sql))
                 fail(found->lastError());
         }
@@ -439,7 +453,7 @@ QList<RunSummary> Database::runs()
     return runs;
 }
 
-std::optional<StoredRun> Database::run(qint64 id)
+std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
 {
     QSqlQuery &select = d->prepared(
         QStringLiteral("SELECT %1, filter_text, must_contain, user, rows_made_before FROM runs WHERE id = ?")
@@ -459,13 +473,16 @@ std::optional<StoredRun> Database::run(qint64 id)
 
     // A snapshot: a writer in another process cannot slip lines in between the two reads.
     d->inTransaction([&] {
-        QSqlQuery &queue = d->prepared(
-            QStringLiteral("SELECT keyword, depth, parent FROM queue WHERE run = ? ORDER BY line"));
-        queue.addBindValue(id);
-        d->exec(queue);
-        while (queue.next())
-            run.queue.append({queue.value(0).toByteArray(), queue.value(1).toInt(), queue.value(2).toInt()});
-        queue.finish();
+        if (parts == RunParts::TableAndQueue) {
+            QSqlQuery &queue = d->prepared(
+                QStringLiteral("SELECT keyword, depth, parent FROM queue WHERE run = ? ORDER BY line"));
+            queue.addBindValue(id);
+            d->exec(queue);
+            while (queue.next())
+                run.queue.append(
+                    {queue.value(0).toByteArray(), queue.value(1).toInt(), queue.value(2).toInt()});
+            queue.finish();
+        }
         QSqlQuery &pages =
             d->prepared(QStringLiteral("SELECT line, outcome, cells FROM pages WHERE run = ? ORDER BY line"));
         pages.addBindValue(id);

@@ -77,7 +77,7 @@ struct StoredRun
 {
     RunSummary summary;
     RunOptions options;
-    QList<QueuedKeyword> queue;
+    QList<QueuedKeyword> queue;    // empty unless asked for
     int position = 0;              // the first line without an outcome
     int rowsMade = 0;              // rows numbered before the run began plus its rows
     QList<QList<QByteArray>> rows; // each row's cells, in the order they were made
@@ -120,7 +120,13 @@ public:
 
     // Newest first.
     QList<RunSummary> runs();
-    std::optional<StoredRun> run(qint64 id);
+    // A run's table, and its queue when it is to be continued.
+    enum class RunParts
+    {
+        Table,
+        TableAndQueue
+    };
+    std::optional<StoredRun> run(qint64 id, RunParts parts = RunParts::TableAndQueue);
     void deleteRun(qint64 id);
 
 private:
