@@ -1,6 +1,7 @@
 #include "cli/batchrun.h"
 
 #include "cli/consoleoutput.h"
+#include "history/runrestore.h"
 #include "results/resultsmodel.h"
 
 #include <cstdio>
@@ -35,20 +36,23 @@ BatchRun::BatchRun(ResultsModel *results, const KeywordFilter &filter, QObject *
 
 bool BatchRun::start(const QByteArray &seed)
 {
-    m_clock.start();
     if (!m_scheduler.start(seed))
         return false;
-    m_progressTimer.start();
+    running();
     return true;
 }
 
-bool BatchRun::resume(const BatchScheduler::Progress &progress)
+void BatchRun::resume(const history::StoredRun &run, HistoryRecorder *recorder)
+{
+    // Nothing else has started the scheduler.
+    history::resume(run, *m_results, m_scheduler, recorder);
+    running();
+}
+
+void BatchRun::running()
 {
     m_clock.start();
-    if (!m_scheduler.resume(progress))
-        return false;
     m_progressTimer.start();
-    return true;
 }
 
 void BatchRun::stop()

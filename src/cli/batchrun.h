@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/historydatabase.h"
 #include "query/batchscheduler.h"
 #include "query/keywordfilter.h"
 
@@ -7,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 
+class HistoryRecorder;
 class ResultsModel;
 
 // One batch on the command line: the query window's scheduler with a fixed
@@ -24,8 +26,8 @@ public:
 
     // The batch button; false when the seed is refused (its message printed).
     bool start(const QByteArray &seed);
-    // Continues a batch that was cut short; the table already holds its rows.
-    bool resume(const BatchScheduler::Progress &progress);
+    // Continues a recorded batch that was cut short, its rows put back first.
+    void resume(const history::StoredRun &run, HistoryRecorder *recorder);
     BatchScheduler *scheduler() { return &m_scheduler; }
     // The stop button; the rows gathered stay.
     void stop();
@@ -35,6 +37,7 @@ Q_SIGNALS:
     void finished();
 
 private:
+    void running();
     void finish();
     void showProgress();
     QString progressText() const;

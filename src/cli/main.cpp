@@ -243,7 +243,7 @@ int runQuery(const QueryOptions &options)
         batch.setFetchTimeout(*options.fetchTimeoutMs);
     std::optional<HistoryRecorder> recorder;
     if (database) {
-        recorder.emplace(database.get(), batch.scheduler());
+        recorder.emplace(database.get(), batch.scheduler(), [&runOptions] { return runOptions; });
         QObject::connect(&*recorder, &HistoryRecorder::stopped, &consoleoutput::printErrorLine);
     }
     InterruptWatcher interrupts;
@@ -255,14 +255,9 @@ int runQuery(const QueryOptions &options)
     QEventLoop loop;
     QObject::connect(&batch, &BatchRun::finished, &loop, &QEventLoop::quit);
     if (resumed) {
-        history::fillTable(results, *resumed);
-        recorder->continueRun(resumed->summary.id);
-        batch.resume(history::progressOf(*resumed));
-    } else {
-        if (recorder)
-            recorder->beginRun(runOptions);
-        if (!batch.start(options.seed))
-            return UsageError;
+        batch.resume(*resumed, recorder ? &*recorder : nullptr);
+    } else if (!batch.start(options.seed)) {
+        return UsageError;
     }
     loop.exec();
     if (interrupted) {

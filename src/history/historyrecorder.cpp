@@ -4,8 +4,9 @@
 
 #include <QDateTime>
 
-HistoryRecorder::HistoryRecorder(history::Database *database, BatchScheduler *scheduler, QObject *parent)
-    : QObject(parent), m_database(database), m_scheduler(scheduler)
+HistoryRecorder::HistoryRecorder(history::Database *database, BatchScheduler *scheduler,
+                                 OptionsSource options, QObject *parent)
+    : QObject(parent), m_database(database), m_scheduler(scheduler), m_options(std::move(options))
 {
     m_commitTimer.setSingleShot(true);
     m_commitTimer.setInterval(commitIntervalMs);
@@ -25,17 +26,12 @@ HistoryRecorder::~HistoryRecorder()
         commit();
 }
 
-void HistoryRecorder::beginRun(const history::RunOptions &options)
-{
-    m_nextRun = options;
-}
-
 void HistoryRecorder::continueRun(qint64 id)
 {
-    m_nextRun.reset();
     try {
         m_database->reopenRun(id);
         m_run = id;
+        m_firstLine = 0;
         m_current = {};
         m_sinceCommit.start();
     } catch (const history::HistoryError &error) {
@@ -43,12 +39,14 @@ void HistoryRecorder::continueRun(qint64 id)
     }
 }
 
-void HistoryRecorder::keywordQueued(int line, const QByteArray &keyword, int depth, int parent)
+void HistoryRecorder::keywordQueued(int position, const QByteArray &keyword, int depth, int parent)
 {
-    if (m_nextRun) {
+    if (parent == KeywordQueue::NoParent) {
+        // A seed: a new batch.
         try {
             // The rows numbered before the run, so that a resume numbers on from there.
-            m_run = m_database->beginRun(*std::exchange(m_nextRun, std::nullopt), m_scheduler->rowsMade());
+            m_run = m_database->beginRun(m_options(), m_scheduler->rowsMade());
+            m_firstLine = position;
             m_current = {};
             m_sinceCommit.start();
         } catch (const history::HistoryError &error) {
@@ -58,8 +56,9 @@ void HistoryRecorder::keywordQueued(int line, const QByteArray &keyword, int dep
     if (m_run == 0)
         return;
     if (m_current.queued.isEmpty())
-        m_current.firstLine = line;
-    m_current.queued.append({keyword, depth, parent});
+        m_current.firstLine = position - m_firstLine;
+    m_current.queued.append(
+        {keyword, depth, parent == KeywordQueue::NoParent ? KeywordQueue::NoParent : parent - m_firstLine});
 }
 
 void HistoryRecorder::rowAdded(int, const ResultRow &row)
@@ -69,11 +68,11 @@ void HistoryRecorder::rowAdded(int, const ResultRow &row)
     m_current.cells = QList<QByteArray>(row.begin(), row.end());
 }
 
-void HistoryRecorder::pageHandled(int line, PageOutcome outcome)
+void HistoryRecorder::pageHandled(int position, PageOutcome outcome)
 {
     if (m_run == 0)
         return;
-    m_current.line = line;
+    m_current.line = position - m_firstLine;
     m_current.outcome = outcome;
     m_current.fetchedMs = QDateTime::currentMSecsSinceEpoch();
     m_pending.append(std::exchange(m_current, {}));

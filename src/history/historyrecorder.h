@@ -7,7 +7,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <optional>
+#include <functional>
 
 class BatchScheduler;
 
@@ -26,13 +26,15 @@ class HistoryRecorder final : public QObject
 public:
     static constexpr int commitIntervalMs = 250;
 
-    HistoryRecorder(history::Database *database, BatchScheduler *scheduler, QObject *parent = nullptr);
+    // The options of a batch being started, read when its seed is queued (so
+    // a refused seed leaves no run behind).
+    using OptionsSource = std::function<history::RunOptions()>;
+
+    HistoryRecorder(history::Database *database, BatchScheduler *scheduler, OptionsSource options,
+                    QObject *parent = nullptr);
     ~HistoryRecorder() override;
 
-    // Records the batch the scheduler starts next as a new run (created when
-    // the seed is queued, so a refused seed leaves no run behind).
-    void beginRun(const history::RunOptions &options);
-    // Records what the scheduler resumes into run id, which it continues.
+    // Records what the scheduler resumes next into run id, which it continues.
     void continueRun(qint64 id);
     qint64 runId() const { return m_run; }
     bool isRecording() const { return m_run != 0; }
@@ -41,17 +43,21 @@ Q_SIGNALS:
     void stopped(const QString &message);
 
 private:
-    void keywordQueued(int line, const QByteArray &keyword, int depth, int parent);
-    void rowAdded(int line, const ResultRow &row);
-    void pageHandled(int line, PageOutcome outcome);
+    void keywordQueued(int position, const QByteArray &keyword, int depth, int parent);
+    void rowAdded(int position, const ResultRow &row);
+    void pageHandled(int position, PageOutcome outcome);
     void end(history::RunState state);
     void commit();
     void fail(const history::HistoryError &error);
 
     history::Database *m_database;
     BatchScheduler *m_scheduler;
+    OptionsSource m_options;
     qint64 m_run = 0;
-    std::optional<history::RunOptions> m_nextRun;
+    // The run's seed's place in the scheduler's queue: a batch started after
+    // one that drained without a stop queues after that one's lines. The
+    // history numbers a run's lines from its seed.
+    int m_firstLine = 0;
     QList<history::Database::PageRecord> m_pending;
     history::Database::PageRecord m_current;
     QElapsedTimer m_sinceCommit;

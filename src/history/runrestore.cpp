@@ -1,5 +1,6 @@
 #include "history/runrestore.h"
 
+#include "history/historyrecorder.h"
 #include "results/resultsmodel.h"
 
 namespace history {
@@ -27,6 +28,17 @@ BatchScheduler::Progress progressOf(const StoredRun &run)
     progress.rowsMade = run.rowsMade;
     progress.failedCount = run.summary.failures;
     return progress;
+}
+
+bool resume(const StoredRun &run, ResultsModel &results, BatchScheduler &scheduler, HistoryRecorder *recorder)
+{
+    if (!scheduler.batchButtonEnabled())
+        return false;
+    results.clear();
+    fillTable(results, run);
+    if (recorder)
+        recorder->continueRun(run.summary.id);
+    return scheduler.resume(progressOf(run));
 }
 
 } // namespace history

@@ -3,6 +3,7 @@
 #include "history/historydatabase.h"
 #include "query/batchscheduler.h"
 
+class HistoryRecorder;
 class ResultsModel;
 
 // A stored run back in the objects that show and continue a batch.
@@ -12,5 +13,10 @@ namespace history {
 void fillTable(ResultsModel &results, const StoredRun &run);
 // Where the run stood, for BatchScheduler::resume.
 BatchScheduler::Progress progressOf(const StoredRun &run);
+// Continues the run (read with its queue) in the scheduler: its rows back in
+// the table, emptied first, and the recorder, if any, writing on into it.
+// False, nothing changed, while the scheduler runs a batch.
+bool resume(const StoredRun &run, ResultsModel &results, BatchScheduler &scheduler,
+            HistoryRecorder *recorder);
 
 } // namespace history
