@@ -3,6 +3,10 @@
 #include "app/accountmenu.h"
 #include "app/desktopbrowser.h"
 #include "app/widgetmessages.h"
+#include "common/datafolder.h"
+#include "history/historyrecorder.h"
+#include "history/historywindow.h"
+#include "history/runrestore.h"
 #include "login/loginwindow.h"
 #include "login/skin.h"
 #include "login/usersession.h"
@@ -49,6 +53,16 @@ void QuillmarshApp::build(const Platform &platform)
     m_tray = std::make_unique<TrayIcon>(*m_menu, *m_session, platform.browser, m_loginWindow.get(),
                                         m_queryWindow.get(), platform.trayAvailable);
 
+    openHistory(platform.messages);
+    m_historyWindow =
+        std::make_unique<HistoryWindow>(m_history.get(), platform.messages, platform.saveDialog);
+    connect(m_queryWindow.get(), &QueryWindow::historyRequested, m_historyWindow.get(), [this] {
+        m_historyWindow->show();
+        m_historyWindow->raise();
+    });
+    connect(m_historyWindow.get(), &HistoryWindow::resumeRequested, this,
+            [this, &messages = platform.messages](qint64 run) { resumeRun(run, messages); });
+
     // An accepted login sets `loggedin`, so bringing back the current window shows the query window.
     connect(m_loginWindow.get(), &LoginWindow::loginAccepted, m_tray.get(), &TrayIcon::showWindow);
     // The login window is the main window: closing it ends the program, even
@@ -57,6 +71,52 @@ void QuillmarshApp::build(const Platform &platform)
     // visible window, and must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     m_loginWindow->installEventFilter(this);
+}
+
+void QuillmarshApp::openHistory(UserMessages &messages)
+{
+    const QString fileName = datafolder::filePath(QStringLiteral("history.sqlite"));
+    if (fileName.isEmpty())
+        return;
+    try {
+        m_history = std::make_unique<history::Database>(fileName);
+    } catch (const history::HistoryError &error) {
+        messages.showPlain(error.message());
+        return;
+    }
+    if (!m_history->notice().isEmpty())
+        messages.showPlain(m_history->notice());
+    m_recorder = std::make_unique<HistoryRecorder>(m_history.get(), &m_queryWindow->scheduler(), [this] {
+        const KeywordFilter filter = m_queryWindow->keywordFilter();
+        return history::RunOptions{filter.boxText, filter.boxText, filter.mustContain,
+                                   m_session->userinfoLine(1)};
+    });
+    connect(m_recorder.get(), &HistoryRecorder::stopped, this,
+            [&messages](const QString &text) { messages.showPlain(text); });
+}
+
+void QuillmarshApp::resumeRun(qint64 id, UserMessages &messages)
+{
+    std::optional<history::StoredRun> run;
+    try {
+        if (m_history)
+            run = m_history->run(id);
+    } catch (const history::HistoryError &error) {
+        messages.showPlain(error.message());
+        return;
+    }
+    if (!run)
+        return;
+    if (run->summary.state == history::RunState::Running ||
+        !m_queryWindow->scheduler().batchButtonEnabled()) {
+        messages.showPlain(QStringLiteral("查询正在进行，请先停止。"));
+        return;
+    }
+    // The scheduler reads the box and the tick as each page is parsed.
+    m_queryWindow->setKeywordFilter({run->options.filterText, run->options.mustContain});
+    history::resume(*run, m_queryWindow->results(), m_queryWindow->scheduler(), m_recorder.get());
+    m_queryWindow->show();
+    m_queryWindow->raise();
 }
 
 void QuillmarshApp::start(bool minimized)

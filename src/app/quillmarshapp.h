@@ -1,12 +1,15 @@
 #pragma once
 
 #include "app/trayicon.h"
+#include "history/historydatabase.h"
 
 #include <QObject>
 #include <QStringList>
 #include <memory>
 
 class AccountMenu;
+class HistoryRecorder;
+class HistoryWindow;
 class Browser;
 class SaveFileDialog;
 class LoginWindow;
@@ -48,6 +51,7 @@ public:
     LoginWindow &loginWindow() { return *m_loginWindow; }
     QueryWindow &queryWindow() { return *m_queryWindow; }
     TrayIcon &tray() { return *m_tray; }
+    HistoryWindow &historyWindow() { return *m_historyWindow; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -55,6 +59,9 @@ protected:
 private:
     struct DesktopAdapters;
     void build(const Platform &platform);
+    void openHistory(UserMessages &messages);
+    // 继续 in the history window: the run goes on in the query window.
+    void resumeRun(qint64 run, UserMessages &messages);
 
     std::unique_ptr<DesktopAdapters> m_desktop; // only when the desktop's own adapters are used
     std::unique_ptr<UserSession> m_session;
@@ -62,4 +69,7 @@ private:
     std::unique_ptr<LoginWindow> m_loginWindow;
     std::unique_ptr<QueryWindow> m_queryWindow;
     std::unique_ptr<TrayIcon> m_tray;
+    std::unique_ptr<history::Database> m_history; // null when it could not be opened
+    std::unique_ptr<HistoryRecorder> m_recorder;
+    std::unique_ptr<HistoryWindow> m_historyWindow;
 };

@@ -106,6 +106,12 @@ QList<QByteArray> unpackCells(QByteArrayView bytes)
     return cells;
 }
 
+// The driver binds a null byte array as NULL; the columns want bytes.
+QByteArray bytesOf(const QByteArray &bytes)
+{
+    return bytes.isNull() ? QByteArray("") : bytes;
+}
+
 QString connectionName()
 {
     static std::atomic<int> next{0};
@@ -341,10 +347,10 @@ qint64 Database::beginRun(const RunOptions &options, int rowsMadeBefore)
     QSqlQuery &insert = d->prepared(QStringLiteral(
         "INSERT INTO runs (seed, filter_text, must_contain, user, started, state, rows_made_before)"
         " VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    insert.addBindValue(options.seed);
-    insert.addBindValue(options.filterText);
+    insert.addBindValue(bytesOf(options.seed));
+    insert.addBindValue(bytesOf(options.filterText));
     insert.addBindValue(options.mustContain ? 1 : 0);
-    insert.addBindValue(options.user);
+    insert.addBindValue(bytesOf(options.user));
     insert.addBindValue(QDateTime::currentMSecsSinceEpoch());
     insert.addBindValue(stateText(RunState::Running));
     insert.addBindValue(rowsMadeBefore);

@@ -43,9 +43,7 @@ QFont windowFont()
 QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &browser,
                          SaveFileDialog &saveDialog, QWidget *parent)
     : QWidget(parent), m_session(session), m_messages(messages), m_browser(browser), m_save(saveDialog),
-      m_scheduler(&m_results, [this] {
-          return KeywordFilter{text::toGbk(m_keywordEdit->text()), m_mustContainBox->isChecked()};
-      })
+      m_scheduler(&m_results, [this] { return keywordFilter(); })
 {
     setWindowTitle(QStringLiteral("Quillmarsh"));
     setFont(windowFont());
@@ -74,6 +72,17 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
 }
 
 QueryWindow::~QueryWindow() = default;
+
+KeywordFilter QueryWindow::keywordFilter() const
+{
+    return KeywordFilter{text::toGbk(m_keywordEdit->text()), m_mustContainBox->isChecked()};
+}
+
+void QueryWindow::setKeywordFilter(const KeywordFilter &filter)
+{
+    m_keywordEdit->setText(text::fromGbk(filter.boxText));
+    m_mustContainBox->setChecked(filter.mustContain);
+}
 
 void QueryWindow::createToolRow()
 {
@@ -163,6 +172,14 @@ void QueryWindow::createStatusBar()
     m_failedPanel->setObjectName(QStringLiteral("FailedPanel"));
     m_statusBar->addWidget(m_failedPanel, 1);
     m_failedPanel->hide();
+    auto *historyButton = new QPushButton(QStringLiteral("历史"), m_statusBar);
+    historyButton->setObjectName(QStringLiteral("HistoryButton"));
+    historyButton->setFlat(true);
+    // Outside the tool row's tab chain, which stays as it was.
+    historyButton->setFocusPolicy(Qt::NoFocus);
+    historyButton->setFixedHeight(statusBarHeight - 2);
+    m_statusBar->addPermanentWidget(historyButton);
+    connect(historyButton, &QPushButton::clicked, this, &QueryWindow::historyRequested);
 }
 
 void QueryWindow::showFailedCount(int failed)

@@ -40,6 +40,13 @@ public:
 
     ResultsModel &results() { return m_results; }
     BatchScheduler &scheduler() { return m_scheduler; }
+    // The keyword box and the must-contain tick as they stand.
+    KeywordFilter keywordFilter() const;
+    void setKeywordFilter(const KeywordFilter &filter);
+
+Q_SIGNALS:
+    // The 历史 button: the run history is wanted.
+    void historyRequested();
 
 public Q_SLOTS:
     void startBatch();
