@@ -20,10 +20,10 @@ void bringToFront(QWidget *window)
 }
 } // namespace
 
-TrayIcon::TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, QWidget *loginWindow,
-                   QWidget *queryWindow, Availability available, QObject *parent)
-    : QObject(parent), m_session(session), m_browser(browser), m_loginWindow(loginWindow),
-      m_queryWindow(queryWindow), m_available(std::move(available)), m_icon(skin::programIcon())
+TrayIcon::TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, Availability available,
+                   QObject *parent)
+    : QObject(parent), m_session(session), m_browser(browser), m_available(std::move(available)),
+      m_icon(skin::programIcon(), this)
 {
     m_icon.setContextMenu(&menu);
     connect(&m_icon, &QSystemTrayIcon::activated, this, &TrayIcon::activated);
@@ -33,9 +33,15 @@ TrayIcon::TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, QW
     connect(menu.myPosts, &QAction::triggered, this, &TrayIcon::openMyPosts);
     connect(menu.changePassword, &QAction::triggered, this, &TrayIcon::openChangePassword);
     connect(menu.exitProgram, &QAction::triggered, this, &TrayIcon::exitProgram);
+    m_icon.show();
+}
+
+void TrayIcon::setWindows(QWidget *loginWindow, QWidget *queryWindow)
+{
+    m_loginWindow = loginWindow;
+    m_queryWindow = queryWindow;
     loginWindow->installEventFilter(this);
     queryWindow->installEventFilter(this);
-    m_icon.show();
 }
 
 void TrayIcon::switchAccount()
@@ -67,6 +73,12 @@ void TrayIcon::showWindow()
     } else {
         bringToFront(m_loginWindow);
     }
+}
+
+void TrayIcon::showWindowIfAllHidden()
+{
+    if (!m_loginWindow->isVisible() && !m_queryWindow->isVisible())
+        showWindow();
 }
 
 void TrayIcon::openMyPosts()
