@@ -256,7 +256,7 @@ private Q_SLOTS:
         Credentials::save(true, "user", "pw");
 
         QCOMPARE(readAll(fileName), QByteArray("user\r\npw\r\n1\r\n"));
-        QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"info.dat"});
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("info.dat")});
     }
 
     void ownerOnly_data()
