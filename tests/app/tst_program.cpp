@@ -415,14 +415,15 @@ void TstProgram::realBoxes()
     QWidget owner;
     owner.resize(300, 200);
     owner.show();
-    owner.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&owner));
     QWidget trayStandIn;
     trayStandIn.setGeometry(400, 0, 100, 50);
     auto *trayButton = new QPushButton(QStringLiteral("tray"), &trayStandIn);
     trayButton->setGeometry(0, 0, 100, 50);
     trayStandIn.show();
     QVERIFY(QTest::qWaitForWindowExposed(&trayStandIn));
+    // The box is shown over the active window.
+    owner.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&owner));
     QSignalSpy trayClicked(trayButton, &QPushButton::clicked);
 
     int boxWidth = 0;

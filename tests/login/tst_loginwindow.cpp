@@ -170,7 +170,6 @@ void TestLoginWindow::startState()
     QVERIFY(fixture.syncBox()->isChecked());
     QVERIFY(fixture.userField()->text().isEmpty());
     QCOMPARE(fixture.passwordField()->echoMode(), QLineEdit::Password);
-    QVERIFY(!fixture.loginButton()->autoDefault());
     QVERIFY(!fixture.loginButton()->isDefault());
     QVERIFY(!fixture.control<QLabel>("bsSkinStdLabel3")->isEnabled());
     QVERIFY(fixture.messages.shown.isEmpty());
