@@ -2,6 +2,7 @@
 #include "query/keywordqueue.h"
 #include "query/pageparser.h"
 #include "resultpage.h"
+#include "text/bytetext.h"
 #include "text/gbk.h"
 
 #include <QSet>
@@ -84,7 +85,7 @@ class SetAndList
 {
 public:
     int count() const { return int(m_lines.size()); }
-    bool holds(QByteArrayView text) const { return m_folded.contains(text::foldCase(text)); }
+    bool holds(QByteArrayView keyword) const { return m_folded.contains(text::foldCase(keyword)); }
     void append(const QByteArray &line)
     {
         m_lines.append(line);

@@ -195,6 +195,8 @@ void QueryWindow::showFailedCount(int failed)
 {
     m_failedPanel->setText(QStringLiteral("失败：%1").arg(failed));
     m_failedPanel->setVisible(failed > 0);
+    // Yielding room, the tip keeps its beginning readable.
+    m_statusPanels[0]->setAlignment(failed > 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
 }
 
 void QueryWindow::startBatch()
