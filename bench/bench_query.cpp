@@ -106,8 +106,7 @@ private:
 // the store grows from 1,100,000 lines to twice that: a window that holds one
 // growth of the index, as growing one line at a time does on average. The
 // store is then rebuilt (untimed) for the next window.
-template <typename Store>
-void holdsAppend(benchmark::State &state)
+template <typename Store> void holdsAppend(benchmark::State &state)
 {
     constexpr int lines = 1'100'000;
     constexpr int batch = 100;

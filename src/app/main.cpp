@@ -1,5 +1,5 @@
-#include "app/quillmarshapp.h"
 #include "app/qttranslations.h"
+#include "app/quillmarshapp.h"
 
 #include <QApplication>
 

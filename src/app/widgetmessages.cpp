@@ -22,8 +22,8 @@ void runBox(QMessageBox &box)
     const int captionWidth =
         box.fontMetrics().horizontalAdvance(box.windowTitle()) * 3 / 2 + titleBarButtonsWidth;
     if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
-        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
-                      0, 1, grid->columnCount());
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
 }
 

@@ -2,8 +2,8 @@
 
 #include <QtGlobal>
 #include <csignal>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 

@@ -23,7 +23,8 @@ AccountRequestError networkError(const char *message)
 
 AccountRequestError cancelled()
 {
-    return AccountRequestError(AccountRequestError::Kind::Cancelled, QStringLiteral("The program is quitting."));
+    return AccountRequestError(AccountRequestError::Kind::Cancelled,
+                               QStringLiteral("The program is quitting."));
 }
 
 // The bytes before the first separator; all of them when there is none.
@@ -533,7 +534,8 @@ private:
     // The whole request path: a cookie whose Path names a script is sent to that script.
     static QUrl urlOf(const Target &target)
     {
-        return QUrl::fromEncoded(target.origin() + beforeFirst(target.requestTarget, '?').toPercentEncoding("/"));
+        return QUrl::fromEncoded(target.origin() +
+                                 beforeFirst(target.requestTarget, '?').toPercentEncoding("/"));
     }
 
     QNetworkCookieJar m_jar;

@@ -12,8 +12,8 @@ class AccountRequestError : public std::exception
 public:
     enum class Kind
     {
-        Network,  // no connection, a broken or silent transfer, a size limit
-        Protocol, // the service answered with an error status or a malformed header
+        Network,   // no connection, a broken or silent transfer, a size limit
+        Protocol,  // the service answered with an error status or a malformed header
         Cancelled, // the program is quitting
     };
 

@@ -96,7 +96,8 @@ bool responseArrived(const QNetworkReply &reply)
     if (code == QNetworkReply::ProxyAuthenticationRequiredError)
         return status.toInt() == 407;
     const bool transport = (code > QNetworkReply::NoError && code < QNetworkReply::ContentAccessDenied) ||
-                           code == QNetworkReply::ContentReSendError || code == QNetworkReply::ProtocolFailure;
+                           code == QNetworkReply::ContentReSendError ||
+                           code == QNetworkReply::ProtocolFailure;
     return !transport;
 }
 
@@ -107,7 +108,8 @@ bool contentLengthValid(const QNetworkReply &reply)
     if (!reply.hasRawHeader(name.toByteArray()))
         return true;
     const QByteArray value = reply.rawHeader(name.toByteArray()).trimmed();
-    return !value.isEmpty() && std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    return !value.isEmpty() &&
+           std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace
@@ -215,7 +217,8 @@ void PageFetcher::onFinished()
         m_body += m_reply->readAll();
     // A transfer that broke off (a body shorter than its Content-Length, a
     // time-out) fails even when part of the body arrived.
-    const bool succeeded = responseArrived(*m_reply) && !m_body.isEmpty() && m_body.size() <= m_fetchBodyLimit;
+    const bool succeeded =
+        responseArrived(*m_reply) && !m_body.isEmpty() && m_body.size() <= m_fetchBodyLimit;
     stopTransfer();
     complete(succeeded);
 }

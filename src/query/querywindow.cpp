@@ -10,8 +10,8 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFontMetrics>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -171,7 +171,8 @@ void QueryWindow::createStatusBar()
     // left, about its 700 pixels, and yields to the failure count when one shows.
     const QFontMetrics metrics(font());
     const auto roomFor = [&metrics](const QString &caption) {
-        return metrics.horizontalAdvance(caption + QString::number(largestShownCount)) + metrics.averageCharWidth();
+        return metrics.horizontalAdvance(caption + QString::number(largestShownCount)) +
+               metrics.averageCharWidth();
     };
     m_statusPanels[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_statusPanels[1]->setFixedWidth(totalPanelWidth);

@@ -18,11 +18,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QTranslator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 #include <optional>
 
@@ -454,7 +454,8 @@ void TstProgram::realBoxes()
     }
     QVERIFY(captionWidth > 0);
     // Room for the caption beside the title bar's own buttons.
-    QVERIFY2(boxWidth >= captionWidth + 100, qPrintable(QStringLiteral("%1 < %2 + 100").arg(boxWidth).arg(captionWidth)));
+    QVERIFY2(boxWidth >= captionWidth + 100,
+             qPrintable(QStringLiteral("%1 < %2 + 100").arg(boxWidth).arg(captionWidth)));
     QCOMPARE(trayClicked.count(), 1);
 }
 

@@ -3,8 +3,8 @@
 #include "simprocess.h"
 #include "text/gbk.h"
 
-#include <QProcess>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
@@ -386,7 +386,8 @@ private Q_SLOTS:
     // Ctrl-C at the password prompt of a real terminal leaves echo on.
     void interruptAtThePasswordPrompt()
     {
-        const QByteArray program = QFile::encodeName(testsupport::builtExecutable(QStringLiteral("src/cli/quillmarsh-cli")));
+        const QByteArray program =
+            QFile::encodeName(testsupport::builtExecutable(QStringLiteral("src/cli/quillmarsh-cli")));
         int terminal = -1;
         const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
         QVERIFY(child >= 0);

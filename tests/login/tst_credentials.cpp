@@ -161,11 +161,10 @@ private Q_SLOTS:
         QTest::newRow("empty file") << QByteArray("") << absent << QByteArray() << QByteArray();
         QTest::newRow("no file") << QByteArray() << absent << QByteArray() << QByteArray();
         // Only the first 4 KiB are read.
-        QTest::newRow("three lines beyond the first 4 KiB")
-            << QByteArray(5000, 'u') + "\r\np\r\n1\r\n" << absent << QByteArray() << QByteArray();
-        QTest::newRow("large file, three lines first")
-            << "u\r\np\r\n1\r\n" + QByteArray(8 << 20, 'x') << remembered << QByteArray("u")
-            << QByteArray("p");
+        QTest::newRow("three lines beyond the first 4 KiB") << QByteArray(5000, 'u') + "\r\np\r\n1\r\n"
+                                                            << absent << QByteArray() << QByteArray();
+        QTest::newRow("large file, three lines first") << "u\r\np\r\n1\r\n" + QByteArray(8 << 20, 'x')
+                                                       << remembered << QByteArray("u") << QByteArray("p");
     }
     void load()
     {
@@ -242,9 +241,9 @@ private Q_SLOTS:
         constexpr uid_t nobody = 65534;
         if (root)
             QCOMPARE(::chown(QFile::encodeName(fileName).constData(), nobody, nobody), 0);
-        QVERIFY(QFile::setPermissions(directory.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                                            QFile::ExeGroup | QFile::ReadOther |
-                                                            QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(directory.path(), QFile::ReadOwner | QFile::ExeOwner |
+                                                            QFile::ReadGroup | QFile::ExeGroup |
+                                                            QFile::ReadOther | QFile::ExeOther));
         const auto restore = qScopeGuard([&] {
             if (root)
                 ::setfsuid(0);
@@ -256,7 +255,8 @@ private Q_SLOTS:
         Credentials::save(true, "user", "pw");
 
         QCOMPARE(readAll(fileName), QByteArray("user\r\npw\r\n1\r\n"));
-        QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("info.dat")});
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("info.dat")});
     }
 
     void ownerOnly_data()

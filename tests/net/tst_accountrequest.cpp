@@ -165,7 +165,8 @@ private Q_SLOTS:
             << QByteArray("done") << QString() << QByteArrayList{first, "/public/a"} << QByteArrayList{"", ""}
             << QList{1, 1};
         row("cookie whose path names the script itself")
-            << QList{redirect("/dir/click_user.asp?step=2", "Set-Cookie: sid=42; Path=/dir/click_user.asp\r\n"),
+            << QList{redirect("/dir/click_user.asp?step=2",
+                              "Set-Cookie: sid=42; Path=/dir/click_user.asp\r\n"),
                      ScriptedResponse::ok("done")}
             << QByteArray("done") << QString() << QByteArrayList{first, "/dir/click_user.asp?step=2"}
             << QByteArrayList{"", "sid=42"} << QList{1, 1};
@@ -179,19 +180,20 @@ private Q_SLOTS:
                     kept.append("c" + QByteArray::number(i) + "=v");
             }
             row("cookies kept per call are bounded")
-                << QList{redirect("/next.asp", setCookies), ScriptedResponse::ok("done")} << QByteArray("done")
-                << QString() << QByteArrayList{first, "/next.asp"} << QByteArrayList{"", kept.join("; ")}
-                << QList{1, 1};
+                << QList{redirect("/next.asp", setCookies), ScriptedResponse::ok("done")}
+                << QByteArray("done") << QString() << QByteArrayList{first, "/next.asp"}
+                << QByteArrayList{"", kept.join("; ")} << QList{1, 1};
         }
         // A CR would go raw into the next request and start header lines there.
         row("bare CR in Location")
-            << QList{raw("HTTP/1.1 302 Found\r\nLocation: /next.asp\rX-Injected: 1\r\nContent-Length: 0\r\n\r\n")}
+            << QList{raw(
+                   "HTTP/1.1 302 Found\r\nLocation: /next.asp\rX-Injected: 1\r\nContent-Length: 0\r\n\r\n")}
             << QByteArray() << QStringLiteral("protocol 302") << QByteArrayList{first} << QByteArrayList{""}
             << QList{1};
-        row("bare CR in Set-Cookie")
-            << QList{redirect("/next.asp", "Set-Cookie: sid=1\rX-Injected: 1\r\n"), ScriptedResponse::ok("done")}
-            << QByteArray() << QStringLiteral("protocol 302") << QByteArrayList{first} << QByteArrayList{""}
-            << QList{1};
+        row("bare CR in Set-Cookie") << QList{redirect("/next.asp", "Set-Cookie: sid=1\rX-Injected: 1\r\n"),
+                                              ScriptedResponse::ok("done")}
+                                     << QByteArray() << QStringLiteral("protocol 302")
+                                     << QByteArrayList{first} << QByteArrayList{""} << QList{1};
         row("Connection: close opens a new connection")
             << QList{redirect("/next.asp", "Connection: close\r\n"), ScriptedResponse::ok("done")}
             << QByteArray("done") << QString() << QByteArrayList{first, "/next.asp"} << QByteArrayList{"", ""}

@@ -184,7 +184,8 @@ private Q_SLOTS:
         visitKeyword(results, 0, browser);
 
         QCOMPARE(browser.opened.size(), 1);
-        QCOMPARE(browser.opened[0].first, "http://" + server.hostAndPort() + server.requests().value(0).target);
+        QCOMPARE(browser.opened[0].first,
+                 "http://" + server.hostAndPort() + server.requests().value(0).target);
     }
 
     // Seen through a proxy, which receives the whole address and the Host header.
@@ -193,8 +194,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("url");
         QTest::addColumn<QByteArray>("host");
         QTest::newRow("no port") << QByteArray("http://quillmarsh.test/p") << QByteArray("quillmarsh.test");
-        QTest::newRow("port 80 written") << QByteArray("quillmarsh.test:80/p") << QByteArray("quillmarsh.test");
-        QTest::newRow("other port") << QByteArray("quillmarsh.test:8080/p") << QByteArray("quillmarsh.test:8080");
+        QTest::newRow("port 80 written")
+            << QByteArray("quillmarsh.test:80/p") << QByteArray("quillmarsh.test");
+        QTest::newRow("other port") << QByteArray("quillmarsh.test:8080/p")
+                                    << QByteArray("quillmarsh.test:8080");
     }
     void hostHeader()
     {
@@ -262,10 +265,10 @@ private Q_SLOTS:
                 << "page " + QByteArray::number(status);
         }
         // Qt takes any 1xx but 100 for the final answer, which has no body.
-        row("100, then 200", {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"},
-            "final");
-        row("103, then 200", {"HTTP/1.1 103 Early Hints\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"},
-            {});
+        row("100, then 200",
+            {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"}, "final");
+        row("103, then 200",
+            {"HTTP/1.1 103 Early Hints\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"}, {});
         row("304 carries no body", ScriptedResponse::status(304, "Not Modified", "body"), {});
         row("Content-Length not a number", {"HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\nhello"}, {});
         row("Content-Length negative", closing("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello"), {});

@@ -317,7 +317,8 @@ private Q_SLOTS:
         QVERIFY(f.showActive());
         QStringList clicked;
         for (QPushButton *button : f.form2.findChildren<QPushButton *>())
-            connect(button, &QPushButton::clicked, this, [&clicked, button] { clicked.append(button->objectName()); });
+            connect(button, &QPushButton::clicked, this,
+                    [&clicked, button] { clicked.append(button->objectName()); });
         QWidget *control = f.control<QWidget>(qPrintable(focused));
         control->setFocus(Qt::TabFocusReason);
         QTest::keyClick(control, Qt::Key_Return);
