@@ -417,28 +417,24 @@ private Q_SLOTS:
         n6->trigger();
         QVERIFY(f.browser.opened.isEmpty());
 
-        // Right-clicking a row selects it and opens the menu.
+        // A right-click as on X11: the press selects, the menu opens on it, and
+        // the release goes to the menu.
         ResultsView *view = f.table();
-        for (int row : {1, 0}) {
-            const QPoint at = view->visualRect(view->model()->index(row, 1)).center();
-            QTest::mouseClick(view->viewport(), Qt::RightButton, {}, at);
+        const auto rightClickAndVisit = [&](QPoint at) {
+            QTest::mousePress(view->viewport(), Qt::RightButton, {}, at);
             QContextMenuEvent request(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
             QApplication::sendEvent(view->viewport(), &request);
             QTRY_VERIFY(menu->isVisible());
             n6->trigger();
             menu->hide();
-        }
-        // Right-clicking below the rows points at no row: the earlier selection is not visited.
+            QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, at);
+        };
+        for (int row : {1, 0})
+            rightClickAndVisit(view->visualRect(view->model()->index(row, 1)).center());
+        // Below the rows it points at no row: the earlier selection is not visited.
         const QPoint empty(10, view->viewport()->height() - 5);
         QVERIFY(!view->indexAt(empty).isValid());
-        // As on X11: the menu opens on the press, and the release goes to the menu.
-        QTest::mousePress(view->viewport(), Qt::RightButton, {}, empty);
-        QContextMenuEvent request(QContextMenuEvent::Mouse, empty, view->viewport()->mapToGlobal(empty));
-        QApplication::sendEvent(view->viewport(), &request);
-        QTRY_VERIFY(menu->isVisible());
-        n6->trigger();
-        menu->hide();
-        QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, empty);
+        rightClickAndVisit(empty);
         qunsetenv("QUILLMARSH_MARKET_HOST");
         // As the page fetcher requests them, GBK percent-encoded.
         const QList<QPair<QByteArray, Browser::Show>> expected{
