@@ -44,8 +44,15 @@ void TrayIcon::setWindows(QWidget *loginWindow, QWidget *queryWindow)
     queryWindow->installEventFilter(this);
 }
 
+bool TrayIcon::windowsSet() const
+{
+    return m_loginWindow && m_queryWindow;
+}
+
 void TrayIcon::switchAccount()
 {
+    if (!windowsSet())
+        return;
     m_session.setLoggedin(0);
     m_queryWindow->hide();
     bringToFront(m_loginWindow);
@@ -53,6 +60,8 @@ void TrayIcon::switchAccount()
 
 void TrayIcon::hideWindows()
 {
+    if (!windowsSet())
+        return;
     if (m_available()) {
         m_loginWindow->hide();
         m_queryWindow->hide();
@@ -66,6 +75,8 @@ void TrayIcon::hideWindows()
 
 void TrayIcon::showWindow()
 {
+    if (!windowsSet())
+        return;
     if (m_session.loggedin() == 1) {
         // Hidden and shown again so it comes to the front; its activation hides the login window.
         m_queryWindow->hide();
@@ -77,6 +88,8 @@ void TrayIcon::showWindow()
 
 void TrayIcon::showWindowIfAllHidden()
 {
+    if (!windowsSet())
+        return;
     if (!m_loginWindow->isVisible() && !m_queryWindow->isVisible())
         showWindow();
 }
@@ -93,6 +106,8 @@ void TrayIcon::openChangePassword()
 
 void TrayIcon::exitProgram()
 {
+    if (!windowsSet())
+        return;
     m_loginWindow->close();
 }
 

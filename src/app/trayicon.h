@@ -25,7 +25,8 @@ public:
     // Shows the icon at once, so it is there before any window or box.
     TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, Availability available,
              QObject *parent = nullptr);
-    // The two windows the menu drives; set before the menu is used.
+    // The two windows the menu drives. Until they are set (a box shown while
+    // they are made), the menu's window entries do nothing.
     void setWindows(QWidget *loginWindow, QWidget *queryWindow);
 
     QSystemTrayIcon &icon() { return m_icon; }
@@ -44,6 +45,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool windowsSet() const;
     void activated(QSystemTrayIcon::ActivationReason reason);
     void openForumPage(const char *pathAndQuery);
 

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -359,7 +360,7 @@ void TstProgram::closingAnotherWindowInTrayKeepsRunning()
 }
 
 // A box shown while the windows are made (here a directory named info.dat)
-// has the tray icon beside it already.
+// has the tray icon beside it already, and its menu is safe to use.
 void TstProgram::startUpBoxHasTheTrayIcon()
 {
     QList<bool> trayShown;
@@ -368,6 +369,9 @@ void TstProgram::startUpBoxHasTheTrayIcon()
         fixture.messages.whileOpen = [&](const RecordingMessages::Shown &) {
             const auto *icon = QCoreApplication::instance()->findChild<QSystemTrayIcon *>();
             trayShown.append(icon && icon->isVisible());
+            // The windows do not exist yet: their entries do nothing.
+            for (QAction *entry : icon->contextMenu()->actions())
+                entry->trigger();
         };
     });
     QCOMPARE(fixture.messages.shown.size(), 1);
