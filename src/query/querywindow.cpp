@@ -138,6 +138,14 @@ void QueryWindow::createToolRow()
         buttons[i]->setAutoDefault(true);
     }
     m_batchButton = buttons[3];
+    // Below the sort buttons, in the room the tool row leaves under them.
+    auto *historyButton = new QPushButton(QStringLiteral("历史"), m_toolRow);
+    historyButton->setObjectName(QStringLiteral("HistoryButton"));
+    historyButton->setFlat(true);
+    historyButton->setGeometry(852, 42, 40, 14);
+    // Outside the tool row's tab chain, which stays as it was.
+    historyButton->setFocusPolicy(Qt::NoFocus);
+    connect(historyButton, &QPushButton::clicked, this, &QueryWindow::historyRequested);
 
     QWidget *const tabOrder[] = {buttons[0], buttons[1], buttons[2], m_keywordEdit,
                                  buttons[3], buttons[4], buttons[5], m_mustContainBox};
@@ -199,14 +207,7 @@ void QueryWindow::createStatusBar()
     m_failedPanel->setFixedWidth(roomFor(QStringLiteral("失败：")));
     m_statusBar->addWidget(m_failedPanel);
     m_failedPanel->hide();
-    auto *historyButton = new QPushButton(QStringLiteral("历史"), m_statusBar);
-    historyButton->setObjectName(QStringLiteral("HistoryButton"));
-    historyButton->setFlat(true);
-    // Outside the tool row's tab chain, which stays as it was.
-    historyButton->setFocusPolicy(Qt::NoFocus);
-    historyButton->setFixedHeight(statusBarHeight - 2);
-    m_statusBar->addPermanentWidget(historyButton);
-    connect(historyButton, &QPushButton::clicked, this, &QueryWindow::historyRequested);
+
 }
 
 void QueryWindow::showFailedCount(int failed)
