@@ -15,6 +15,7 @@
 // WAL mode. One object owns one connection; all its calls throw HistoryError.
 namespace history {
 
+// In this order in stateName().
 enum class RunState
 {
     Running,

@@ -105,30 +105,26 @@ QList<KeywordChange> compareRuns(const StoredRun &older, const StoredRun &newer)
     return changes;
 }
 
+namespace {
+
+// Name (text and JSON) and label (window and CSV) of each kind, in the enum's order.
+struct KindTexts
+{
+    const char *name;
+    const char *label;
+};
+constexpr KindTexts kindTexts[] = {{"new", "新出现"}, {"vanished", "消失"}, {"changed", "变化"}};
+
+} // namespace
+
 QString kindName(KeywordChange::Kind kind)
 {
-    switch (kind) {
-    case KeywordChange::New:
-        return QStringLiteral("new");
-    case KeywordChange::Vanished:
-        return QStringLiteral("vanished");
-    case KeywordChange::Changed:
-        return QStringLiteral("changed");
-    }
-    return {};
+    return QString::fromLatin1(kindTexts[kind].name);
 }
 
 QString kindLabel(KeywordChange::Kind kind)
 {
-    switch (kind) {
-    case KeywordChange::New:
-        return QStringLiteral("新出现");
-    case KeywordChange::Vanished:
-        return QStringLiteral("消失");
-    case KeywordChange::Changed:
-        return QStringLiteral("变化");
-    }
-    return {};
+    return QString::fromUtf8(kindTexts[kind].label);
 }
 
 QString figureText(std::optional<double> value)

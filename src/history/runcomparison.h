@@ -25,7 +25,7 @@ struct ComparedFigure
 
 struct KeywordChange
 {
-    enum Kind
+    enum Kind // in this order in kindName() and kindLabel()
     {
         New,
         Vanished,
