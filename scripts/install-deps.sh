@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick
+    libxlsxwriter-dev unzip
 )
 missing=()
 for p in "${packages[@]}"; do

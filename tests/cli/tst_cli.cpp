@@ -28,7 +28,7 @@ struct CliRun
     {
         return QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
-    // The last progress line, e.g. "pages 30, queued 0, rows 27, failed 0, 410.3 pages/s".
+    // The last progress line, e.g. "pages 30, queued 0, rows 27, failed 0, excluded 0, 410.3 pages/s".
     QString lastProgress() const
     {
         const QStringList lines = errorLines().filter(QRegularExpression(QStringLiteral("^pages ")));
