@@ -128,7 +128,7 @@ void writeXlsxFile(const QString &path, const ResultsModel &results, const QList
         widths[column] = std::min(60.0, std::max(widths[column], width + 2));
     };
     for (int column = 0; column < ResultsModel::ColumnCount; ++column) {
-        const QString header = text::fromGbk(ResultsModel::headers()[column]);
+        const QString header = text::fromGbk(ResultsModel::header(column));
         widen(column, header);
         worksheet_write_string(sheet, 0, lxw_col_t(column), header.toUtf8().constData(), bold);
     }
@@ -218,7 +218,7 @@ void writeUtf8Csv(QIODevice *device, const ResultsModel &results, const QList<in
     for (int column = 0; column < ResultsModel::ColumnCount; ++column) {
         if (column > 0)
             line += QLatin1Char(',');
-        line += csvField(text::fromGbk(ResultsModel::headers()[column]));
+        line += csvField(text::fromGbk(ResultsModel::header(column)));
     }
     out.append("\xEF\xBB\xBF");
     out.append((line + QLatin1String("\r\n")).toUtf8());
