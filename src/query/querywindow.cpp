@@ -211,32 +211,35 @@ void QueryWindow::createFilterBar()
         edit->setObjectName(QString::fromLatin1(name));
         edit->setFixedWidth(width);
         edit->setPlaceholderText(QString::fromUtf8(hint));
-        edit->setClearButtonEnabled(width > 60);
+        edit->setClearButtonEnabled(width > 90);
         layout->addWidget(edit);
         return edit;
     };
 
     label("排除词");
-    m_exclusionEdit = box("ExclusionEdit", 120, "空格或逗号分隔");
+    m_exclusionEdit = box("ExclusionEdit", 100, "空格或逗号分隔");
     m_exclusionEdit->setToolTip(QStringLiteral("含有其中任一词（不分大小写）的相关关键词不再加入查询队列"));
     m_excludedLabel = label("");
     m_excludedLabel->setObjectName(QStringLiteral("ExcludedCount"));
     layout->addSpacing(8);
     label("宝贝数量");
-    m_minItemsEdit = box("MinItemsEdit", 50, "最少");
+    m_minItemsEdit = box("MinItemsEdit", 46, "最少");
     label("–");
-    m_maxItemsEdit = box("MaxItemsEdit", 50, "最多");
+    m_maxItemsEdit = box("MaxItemsEdit", 46, "最多");
     label("成交≥");
-    m_minSalesEdit = box("MinSalesEdit", 44, "");
+    m_minSalesEdit = box("MinSalesEdit", 40, "");
     label("价格");
-    m_minPriceEdit = box("MinPriceEdit", 44, "最低");
+    m_minPriceEdit = box("MinPriceEdit", 40, "最低");
     label("–");
-    m_maxPriceEdit = box("MaxPriceEdit", 44, "最高");
+    m_maxPriceEdit = box("MaxPriceEdit", 40, "最高");
     label("机会≥");
-    m_minOpportunityEdit = box("MinOpportunityEdit", 44, "");
-    m_textFilterEdit = box("TextFilterEdit", 90, "筛选文字");
+    m_minOpportunityEdit = box("MinOpportunityEdit", 40, "");
+    m_textFilterEdit = box("TextFilterEdit", 64, "筛选");
+    layout->addSpacing(4);
     m_shownLabel = label("");
     m_shownLabel->setObjectName(QStringLiteral("ShownCount"));
+    m_shownLabel->setMinimumWidth(
+        m_shownLabel->fontMetrics().horizontalAdvance(QStringLiteral("显示 888888 / 888888")));
     layout->addStretch(1);
 
     auto *exportButton = new QPushButton(QStringLiteral("导出…"), m_filterBar);
@@ -255,11 +258,13 @@ void QueryWindow::createFilterBar()
     m_exportShownOnly = exportMenu->addAction(QStringLiteral("只导出显示的行"));
     m_exportShownOnly->setCheckable(true);
     exportButton->setMenu(exportMenu);
+    exportButton->setFixedWidth(64);
     layout->addWidget(exportButton);
 
     m_chartButton = new QPushButton(QStringLiteral("图表"), m_filterBar);
     m_chartButton->setObjectName(QStringLiteral("ChartButton"));
     m_chartButton->setCheckable(true);
+    m_chartButton->setFixedWidth(48);
     layout->addWidget(m_chartButton);
     connect(m_chartButton, &QPushButton::toggled, this, &QueryWindow::setChartShown);
 
