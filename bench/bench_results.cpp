@@ -153,7 +153,7 @@ void BM_model_100k(benchmark::State &state)
         benchmark::DoNotOptimize(shown.rowCount());
     }
 }
-BENCHMARK(BM_model_100k)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_model_100k)->Unit(benchmark::kMillisecond);
 
 // The same rows through the same chain with the chart following it, painted
 // once offscreen.
@@ -178,7 +178,7 @@ void BM_chart_100k(benchmark::State &state)
         benchmark::DoNotOptimize(chart.pointCount());
     }
 }
-BENCHMARK(BM_chart_100k)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_chart_100k)->Unit(benchmark::kMillisecond);
 
 // The least any table holding these rows pays: appending them to a plain list.
 void BM_append_100k_plain(benchmark::State &state)

@@ -5,11 +5,13 @@
 
 namespace {
 
-bool within(const std::optional<double> &value, const std::optional<double> &low,
-            const std::optional<double> &high)
+// Reads the cell only when a bound is set on it.
+template <typename Read>
+bool within(Read read, const std::optional<double> &low, const std::optional<double> &high)
 {
     if (!low && !high)
         return true;
+    const std::optional<double> value = read();
     return value && (!low || *value >= *low) && (!high || *value <= *high);
 }
 
@@ -33,7 +35,7 @@ void ResultsFilterModel::setViewFilter(const ViewFilter &filter)
 bool ResultsFilterModel::accepts(int position) const
 {
     const auto number = [this, position](int column) {
-        return ResultsModel::numberIn(m_results->cell(position, column));
+        return [this, position, column] { return ResultsModel::numberIn(m_results->cell(position, column)); };
     };
     const ViewFilter &f = m_filter;
     if (!within(number(ResultsModel::ItemCount), f.minItems, f.maxItems) ||

@@ -94,10 +94,15 @@ template <typename Visit> void withOrder(ResultsModel::SortKind kind, bool ascen
 // order) followed by its bytes.
 QByteArray packedItems(const QList<ListedItem> &items)
 {
-    QByteArray packed;
-    const auto put = [&packed](const QByteArray &field) {
-        const quint32 size = quint32(field.size());
-        packed.append(reinterpret_cast<const char *>(&size), sizeof size).append(field);
+    qsizetype size = 0;
+    for (const ListedItem &item : items)
+        size += 3 * qsizetype(sizeof(quint32)) + item.title.size() + item.price.size() + item.sales.size();
+    QByteArray packed(size, Qt::Uninitialized);
+    char *at = packed.data();
+    const auto put = [&at](const QByteArray &field) {
+        const quint32 length = quint32(field.size());
+        std::memcpy(at, &length, sizeof length);
+        at = std::copy(field.begin(), field.end(), at + sizeof length);
     };
     for (const ListedItem &item : items) {
         put(item.title);
