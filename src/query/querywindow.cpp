@@ -222,16 +222,20 @@ void QueryWindow::createFilterBar()
     m_excludedLabel = label("");
     m_excludedLabel->setObjectName(QStringLiteral("ExcludedCount"));
     layout->addSpacing(8);
-    label("宝贝数量");
-    m_minItemsEdit = box("MinItemsEdit", 46, "最少");
-    label("–");
-    m_maxItemsEdit = box("MaxItemsEdit", 46, "最多");
+    // A caption, then the lower and the upper bound.
+    const auto range = [&label, &box](const char *caption, const char *lowName, const char *lowHint,
+                                      const char *highName, const char *highHint, int width) {
+        label(caption);
+        QLineEdit *low = box(lowName, width, lowHint);
+        label("–");
+        return std::pair{low, box(highName, width, highHint)};
+    };
+    std::tie(m_minItemsEdit, m_maxItemsEdit) =
+        range("宝贝数量", "MinItemsEdit", "最少", "MaxItemsEdit", "最多", 46);
     label("成交≥");
     m_minSalesEdit = box("MinSalesEdit", 40, "");
-    label("价格");
-    m_minPriceEdit = box("MinPriceEdit", 40, "最低");
-    label("–");
-    m_maxPriceEdit = box("MaxPriceEdit", 40, "最高");
+    std::tie(m_minPriceEdit, m_maxPriceEdit) =
+        range("价格", "MinPriceEdit", "最低", "MaxPriceEdit", "最高", 40);
     label("机会≥");
     m_minOpportunityEdit = box("MinOpportunityEdit", 40, "");
     m_textFilterEdit = box("TextFilterEdit", 64, "筛选");
