@@ -221,6 +221,14 @@ void QueryWindow::createStatusBar()
     m_failedPanel->setFixedWidth(roomFor(QStringLiteral("失败：")));
     m_statusBar->addWidget(m_failedPanel);
     m_failedPanel->hide();
+    // "显示 X / Y" while a view filter is set.
+    m_shownLabel = new QLabel(m_statusBar);
+    m_shownLabel->setObjectName(QStringLiteral("ShownCount"));
+    m_shownLabel->setFixedWidth(
+        metrics.horizontalAdvance(QStringLiteral("显示 %1 / %1").arg(largestShownCount)) +
+        metrics.averageCharWidth());
+    m_statusBar->addWidget(m_shownLabel);
+    m_shownLabel->hide();
 }
 
 void QueryWindow::createFilterBar()
@@ -244,7 +252,7 @@ void QueryWindow::createFilterBar()
     };
 
     label("排除词");
-    m_exclusionEdit = box("ExclusionEdit", 100, "空格或逗号分隔");
+    m_exclusionEdit = box("ExclusionEdit", 130, "空格或逗号分隔");
     m_exclusionEdit->setToolTip(QStringLiteral("含有其中任一词（不分大小写）的相关关键词不再加入查询队列"));
     m_excludedLabel = label("");
     m_excludedLabel->setObjectName(QStringLiteral("ExcludedCount"));
@@ -265,12 +273,7 @@ void QueryWindow::createFilterBar()
         range("价格", "MinPriceEdit", "最低", "MaxPriceEdit", "最高", 40);
     label("机会≥");
     m_minOpportunityEdit = box("MinOpportunityEdit", 40, "");
-    m_textFilterEdit = box("TextFilterEdit", 64, "筛选");
-    layout->addSpacing(4);
-    m_shownLabel = label("");
-    m_shownLabel->setObjectName(QStringLiteral("ShownCount"));
-    m_shownLabel->setMinimumWidth(
-        m_shownLabel->fontMetrics().horizontalAdvance(QStringLiteral("显示 888888 / 888888")));
+    m_textFilterEdit = box("TextFilterEdit", 90, "筛选文字");
     layout->addStretch(1);
 
     auto *exportButton = new QPushButton(QStringLiteral("导出…"), m_filterBar);
@@ -353,6 +356,7 @@ void QueryWindow::applyViewFilter()
 void QueryWindow::showShownCount()
 {
     m_shownLabel->setText(QStringLiteral("显示 %1 / %2").arg(m_shown.rowCount()).arg(m_results.rowCount()));
+    m_shownLabel->setVisible(!(m_shown.viewFilter() == ViewFilter{}));
 }
 
 void QueryWindow::showExcludedCount(int excluded)
