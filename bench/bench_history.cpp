@@ -31,7 +31,8 @@ struct RecordedRun
     {
         database = std::make_unique<history::Database>(folder.filePath(QStringLiteral("history.sqlite")));
         id = database->beginRun(
-            {rows().first()[ResultsModel::Keyword], rows().first()[ResultsModel::Keyword], true, "demo"}, 0);
+            {rows().first()[ResultsModel::Keyword], rows().first()[ResultsModel::Keyword], true, {}, "demo"},
+            0);
         QList<history::Database::PageRecord> pages;
         for (int line = 0; line < openedRows; ++line) {
             const ResultRow &row = rows()[line];

@@ -94,7 +94,7 @@ void QuillmarshApp::openHistory(UserMessages &messages)
         messages.showPlain(m_history->notice());
     m_recorder = std::make_unique<HistoryRecorder>(m_history.get(), &m_queryWindow->scheduler(), [this] {
         const KeywordFilter filter = m_queryWindow->keywordFilter();
-        return history::RunOptions{filter.boxText, filter.boxText, filter.mustContain,
+        return history::RunOptions{filter.boxText, filter.boxText, filter.mustContain, filter.excludedWords,
                                    m_session->userinfoLine(1)};
     });
     connect(m_recorder.get(), &HistoryRecorder::stopped, this,
@@ -119,7 +119,8 @@ void QuillmarshApp::resumeRun(qint64 id, UserMessages &messages)
         return;
     }
     // The scheduler reads the box and the tick as each page is parsed.
-    m_queryWindow->setKeywordFilter({run->options.filterText, run->options.mustContain});
+    m_queryWindow->setKeywordFilter(
+        {run->options.filterText, run->options.mustContain, run->options.excludedWords});
     history::resume(*run, m_queryWindow->results(), m_queryWindow->scheduler(), m_recorder.get());
     m_queryWindow->show();
     m_queryWindow->raise();

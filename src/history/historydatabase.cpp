@@ -33,6 +33,7 @@ const char *const migrations[] = {
     " seed BLOB NOT NULL,"
     " filter_text BLOB NOT NULL,"
     " must_contain INTEGER NOT NULL,"
+    " excluded_words BLOB NOT NULL," // packed like a row's cells
     " user BLOB NOT NULL,"
     " started INTEGER NOT NULL," // milliseconds since the epoch, UTC
     " ended INTEGER,"
@@ -340,11 +341,12 @@ QString Database::fileName() const
 qint64 Database::beginRun(const RunOptions &options, int rowsMadeBefore)
 {
     QSqlQuery &insert = d->prepared(QStringLiteral(
-        "INSERT INTO runs (seed, filter_text, must_contain, user, started, state, rows_made_before)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        "INSERT INTO runs (seed, filter_text, must_contain, excluded_words, user, started, state,"
+        " rows_made_before) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     insert.addBindValue(bytesOf(options.seed));
     insert.addBindValue(bytesOf(options.filterText));
     insert.addBindValue(options.mustContain ? 1 : 0);
+    insert.addBindValue(bytesOf(packCells(options.excludedWords)));
     insert.addBindValue(bytesOf(options.user));
     insert.addBindValue(QDateTime::currentMSecsSinceEpoch());
     insert.addBindValue(stateText(RunState::Running));
@@ -456,9 +458,9 @@ QList<RunSummary> Database::runs()
 
 std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
 {
-    QSqlQuery &select = d->prepared(
-        QStringLiteral("SELECT %1, filter_text, must_contain, user, rows_made_before FROM runs WHERE id = ?")
-            .arg(summaryColumns));
+    QSqlQuery &select = d->prepared(QStringLiteral("SELECT %1, filter_text, must_contain, user, "
+                                                   "rows_made_before, excluded_words FROM runs WHERE id = ?")
+                                        .arg(summaryColumns));
     select.addBindValue(id);
     d->exec(select);
     if (!select.next())
@@ -470,6 +472,7 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
     run.options.mustContain = select.value(9).toInt() != 0;
     run.options.user = select.value(10).toByteArray();
     run.rowsMade = select.value(11).toInt();
+    run.options.excludedWords = unpackCells(select.value(12).toByteArray());
     select.finish();
 
     // A snapshot: a writer in another process cannot slip lines in between the two reads.

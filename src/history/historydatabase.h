@@ -51,6 +51,7 @@ struct RunOptions
     QByteArray seed;
     QByteArray filterText; // the keyword box text that harvested keywords must contain
     bool mustContain = true;
+    QList<QByteArray> excludedWords; // related keywords holding one are not queued (folded)
     QByteArray user;
 };
 
@@ -78,10 +79,12 @@ struct StoredRun
 {
     RunSummary summary;
     RunOptions options;
-    QList<QueuedKeyword> queue;    // empty unless asked for
-    int position = 0;              // the first line without an outcome
-    int rowsMade = 0;              // rows numbered before the run began plus its rows
-    QList<QList<QByteArray>> rows; // each row's cells, in the order they were made
+    QList<QueuedKeyword> queue; // empty unless asked for
+    int position = 0;           // the first line without an outcome
+    int rowsMade = 0;           // rows numbered before the run began plus its rows
+    // Each row's six cells, then its details (depth, parent keyword, and the
+    // title, price and sales of each listed item), in the order they were made.
+    QList<QList<QByteArray>> rows;
 };
 
 class Database

@@ -61,11 +61,14 @@ void HistoryRecorder::keywordQueued(int position, const QByteArray &keyword, int
         {keyword, depth, parent == KeywordQueue::NoParent ? KeywordQueue::NoParent : parent - m_firstLine});
 }
 
-void HistoryRecorder::rowAdded(int, const ResultRow &row)
+void HistoryRecorder::rowAdded(int, const ResultRow &row, const RowDetails &details)
 {
     if (m_run == 0)
         return;
     m_current.cells = QList<QByteArray>(row.begin(), row.end());
+    m_current.cells << QByteArray::number(details.depth) << details.parent;
+    for (const ListedItem &item : details.items)
+        m_current.cells << item.title << item.price << item.sales;
 }
 
 void HistoryRecorder::pageHandled(int position, PageOutcome outcome)

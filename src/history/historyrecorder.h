@@ -44,7 +44,7 @@ Q_SIGNALS:
 
 private:
     void keywordQueued(int position, const QByteArray &keyword, int depth, int parent);
-    void rowAdded(int position, const ResultRow &row);
+    void rowAdded(int position, const ResultRow &row, const RowDetails &details);
     void pageHandled(int position, PageOutcome outcome);
     void end(history::RunState state);
     void commit();

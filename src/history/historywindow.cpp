@@ -5,6 +5,7 @@
 #include "history/runrestore.h"
 #include "results/csvexport.h"
 #include "results/csvsavecommand.h"
+#include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 #include "results/resultsview.h"
 #include "results/savefiledialog.h"
@@ -86,11 +87,12 @@ public:
                     }
                 });
         tools->addStretch();
-        layout->addWidget(new ResultsView(&m_results, this));
+        layout->addWidget(new ResultsView(&m_results, &m_shown, this));
     }
 
 private:
     ResultsModel m_results;
+    ResultsFilterModel m_shown{&m_results};
     CsvSaveCommand m_save;
 };
 

@@ -11,7 +11,11 @@ void fillTable(ResultsModel &results, const StoredRun &run)
         ResultRow row;
         for (size_t column = 0; column < row.size(); ++column)
             row[column] = cells.value(qsizetype(column));
-        results.addRow(row);
+        const qsizetype details = qsizetype(row.size());
+        RowDetails rowDetails{{}, cells.value(details).toInt(), cells.value(details + 1)};
+        for (qsizetype item = details + 2; item + 2 < cells.size(); item += 3)
+            rowDetails.items.append({cells[item], cells[item + 1], cells[item + 2]});
+        results.addRow(row, rowDetails);
     }
 }
 

@@ -30,6 +30,7 @@ public:
     int nextPosition = 0;
     int rowsMade = 0;
     int failedCount = 0;
+    int excludedCount = 0;
     bool batchButtonEnabled = true;
     // The one fetch in flight, if any.
     QPointer<PageFetcher> fetcher;
@@ -86,6 +87,10 @@ bool BatchScheduler::start(const QByteArray &seed)
     if (d->failedCount != 0) {
         d->failedCount = 0;
         Q_EMIT failedCountChanged(0);
+    }
+    if (d->excludedCount != 0) {
+        d->excludedCount = 0;
+        Q_EMIT excludedCountChanged(0);
     }
     arm();
     return true;
@@ -152,6 +157,11 @@ int BatchScheduler::failedCount() const
     return d->failedCount;
 }
 
+int BatchScheduler::excludedCount() const
+{
+    return d->excludedCount;
+}
+
 bool BatchScheduler::batchButtonEnabled() const
 {
     return d->batchButtonEnabled;
@@ -191,11 +201,18 @@ void BatchScheduler::pageArrived(int position, const QByteArray &page)
         pageparser::parse(page, d->queue.line(position), d->queue, d->filter());
     for (const QByteArray &keyword : harvest.keywords)
         append(keyword, position);
+    if (harvest.excluded > 0) {
+        d->excludedCount += harvest.excluded;
+        Q_EMIT excludedCountChanged(d->excludedCount);
+    }
     if (harvest.row) {
         ResultRow row = *harvest.row;
         row[ResultsModel::Number] = QByteArray::number(++d->rowsMade);
-        d->results->addRow(row);
-        Q_EMIT rowAdded(position, row);
+        const int parent = d->queue.parent(position);
+        const RowDetails details{harvest.items, d->queue.depth(position),
+                                 parent == KeywordQueue::NoParent ? QByteArray() : d->queue.line(parent)};
+        d->results->addRow(row, details);
+        Q_EMIT rowAdded(position, row, details);
     }
     pageDone(position, harvest.row ? PageOutcome::Row : PageOutcome::NoRow);
 }

@@ -69,6 +69,8 @@ public:
     int queueCount() const;
     // Keywords of this batch whose page could not be fetched; reset by start.
     int failedCount() const;
+    // Related keywords of this batch left unqueued for an exclusion word; reset by start.
+    int excludedCount() const;
     bool batchButtonEnabled() const;
     const KeywordQueue &queue() const;
 
@@ -78,6 +80,7 @@ Q_SIGNALS:
     void doneTextChanged(const QString &text);  // status panel 2: "完成：" + nextPosition
     void batchButtonEnabledChanged(bool enabled);
     void failedCountChanged(int failed);
+    void excludedCountChanged(int excluded);
     void ended();   // the batch has drained and its end was announced
     void stopped(); // the stop button ended the batch
 
@@ -85,7 +88,7 @@ Q_SIGNALS:
     // it joins the queue, a page's row as it is added to the table, then that
     // page's outcome. A page's new lines and row come before its outcome.
     void keywordQueued(int position, const QByteArray &keyword, int depth, int parent);
-    void rowAdded(int position, const ResultRow &row);
+    void rowAdded(int position, const ResultRow &row, const RowDetails &details);
     void pageHandled(int position, PageOutcome outcome);
 
 private:

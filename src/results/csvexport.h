@@ -21,6 +21,8 @@ QByteArray resultsCsv(const ResultsModel &results);
 // Writes the same bytes to an open device a piece at a time, so that a large
 // table is never held twice; throws AppError like write().
 void writeCsv(QIODevice *device, const ResultsModel &results);
+// Only the rows at the given positions, each numbered by its position.
+void writeCsv(QIODevice *device, const ResultsModel &results, const QList<int> &positions);
 
 // One line of any table by the same rules: the fields quoted where needed,
 // separated by commas, CR LF at the end.
