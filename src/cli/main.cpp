@@ -7,6 +7,9 @@
 #include "cli/exitcode.h"
 #include "cli/interruptwatcher.h"
 #include "cli/passwordsource.h"
+#include "common/apperror.h"
+#include "common/marketcookie.h"
+#include "common/marketprofile.h"
 #include "results/csvexport.h"
 #include "results/resultsmodel.h"
 #include "text/gbk.h"
@@ -17,7 +20,9 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
+#include <limits>
 #include <optional>
+#include <tuple>
 #include <variant>
 
 namespace {
@@ -25,10 +30,20 @@ namespace {
 const char usageText[] =
     "usage: quillmarsh-cli login USER\n"
     "       quillmarsh-cli query --user USER [--no-must-contain] [--sort count|sales|price]\n"
-    "                            [--csv FILE] [--fetch-timeout MS] SEED\n"
+    "                            [--csv FILE] [--fetch-timeout MS] [--profile FILE]\n"
+    "                            [--parallel N] [--retries N] [--delay MS] [--jitter MS]\n"
+    "                            [--max-keywords N] [--max-depth D] [--cookie-file FILE] SEED\n"
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
     "query logs in, walks the related searches from SEED and writes the table as CSV\n"
-    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n";
+    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n"
+    "--profile reads the marketplace's search address and page markers from an INI\n"
+    "file (default: the file QUILLMARSH_MARKET_PROFILE names, else the built-in ones).\n"
+    "--parallel fetches up to N pages at once (1-16), still parsed in queue order;\n"
+    "--retries tries a failed page up to N more times (429 and 503 answers count as\n"
+    "failed, and their Retry-After is waited for); --delay keeps MS between the starts\n"
+    "of two requests, --jitter adds up to MS at random; --max-keywords fetches at most\n"
+    "N queue lines; --max-depth queues no keyword deeper than D below the seed;\n"
+    "--cookie-file sends the cookie in FILE (first line) with every marketplace request.\n";
 
 constexpr int abortSettleMs = 50;
 
@@ -92,7 +107,24 @@ struct QueryOptions
     QString sortBy;  // empty, "count", "sales" or "price"
     QString csvFile; // empty: standard output
     std::optional<int> fetchTimeoutMs;
+    MarketProfile profile;
+    CrawlSettings crawl;
+    QByteArray cookie;
 };
+
+// A whole number from minimum to maximum, or the usage problem.
+std::optional<QString> readNumber(const QCommandLineParser &parser, const QString &name, int minimum,
+                                  int maximum, int &number)
+{
+    if (!parser.isSet(name))
+        return std::nullopt;
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < minimum || value > maximum)
+        return QStringLiteral("--%1 takes a whole number from %2 to %3").arg(name).arg(minimum).arg(maximum);
+    number = value;
+    return std::nullopt;
+}
 
 // The options, or the problem to report as a usage error.
 std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &arguments)
@@ -102,8 +134,12 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
     const QCommandLineOption sort(QStringLiteral("sort"), {}, QStringLiteral("count|sales|price"));
     const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption fetchTimeout(QStringLiteral("fetch-timeout"), {}, QStringLiteral("MS"));
+    const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption cookieFile(QStringLiteral("cookie-file"), {}, QStringLiteral("FILE"));
     QCommandLineParser parser;
-    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout});
+    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout, profile, cookieFile});
+    for (const char *name : {"parallel", "retries", "delay", "jitter", "max-keywords", "max-depth"})
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), {}, QStringLiteral("N")));
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.isSet(user))
@@ -125,6 +161,25 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
         options.fetchTimeoutMs = parser.value(fetchTimeout).toInt(&timeoutOk);
         if (!timeoutOk || *options.fetchTimeoutMs < 0)
             return QStringLiteral("--fetch-timeout takes milliseconds");
+    }
+    CrawlSettings &crawl = options.crawl;
+    constexpr int many = std::numeric_limits<int>::max();
+    for (const auto &[name, minimum, maximum, number] :
+         {std::tuple{"parallel", 1, CrawlSettings::MaxParallel, &crawl.parallel},
+          std::tuple{"retries", 0, CrawlSettings::MaxRetries, &crawl.retries},
+          std::tuple{"delay", 0, CrawlSettings::MaxDelayMs, &crawl.delayMs},
+          std::tuple{"jitter", 0, CrawlSettings::MaxDelayMs, &crawl.jitterMs},
+          std::tuple{"max-keywords", 1, many, &crawl.maxKeywords},
+          std::tuple{"max-depth", 0, many, &crawl.maxDepth}}) {
+        if (const auto problem = readNumber(parser, QString::fromLatin1(name), minimum, maximum, *number))
+            return *problem;
+    }
+    try {
+        options.profile = MarketProfile::chosen(parser.value(profile));
+        if (parser.isSet(cookieFile))
+            options.cookie = marketcookie::read(parser.value(cookieFile));
+    } catch (const AppError &error) {
+        return error.message();
     }
     return options;
 }
@@ -151,7 +206,10 @@ int runQuery(const QueryOptions &options)
     ResultsModel results;
     BatchRun batch(&results, KeywordFilter{options.seed, options.mustContain});
     if (options.fetchTimeoutMs)
-        batch.setFetchTimeout(*options.fetchTimeoutMs);
+        batch.scheduler().setFetchTimeout(*options.fetchTimeoutMs);
+    batch.scheduler().setProfile(options.profile);
+    batch.scheduler().setCrawlSettings(options.crawl);
+    batch.scheduler().setCookie(options.cookie);
     InterruptWatcher interrupts;
     bool interrupted = false;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &batch, [&] {

@@ -207,7 +207,7 @@ void QueryWindow::sortByItemCount()
 
 void QueryWindow::visitSelectedKeyword()
 {
-    visitKeyword(m_results, m_resultsView->selectedPosition(), m_browser);
+    visitKeyword(m_results, m_resultsView->selectedPosition(), m_scheduler.profile(), m_browser);
 }
 
 void QueryWindow::clearKeywordBox()

@@ -278,6 +278,10 @@ private Q_SLOTS:
             << true;
         // Latin letters: a case variant of every keyword is listed and must not be queued again.
         QTest::newRow("latin seed") << QStringList() << QStringList() << QStringLiteral("iPhone壳") << true;
+        const QString modernProfile = testsupport::sourceFile(QStringLiteral("tools/sim/modern-profile.ini"));
+        QTest::newRow("other markup read with its profile")
+            << QStringList{QStringLiteral("--page-style"), QStringLiteral("modern")}
+            << QStringList{QStringLiteral("--profile"), modernProfile} << QStringLiteral("连衣裙") << true;
     }
     void batchTable()
     {
@@ -439,6 +443,33 @@ private Q_SLOTS:
                            QStringLiteral("请输入关键词")}
             << QStringLiteral("请输入关键词！");
     }
+    // Refused before the login, by the option and from the environment alike.
+    void badProfileIsRefused()
+    {
+        QTemporaryDir folder;
+        const QString profile = folder.filePath(QStringLiteral("shop.ini"));
+        QFile file(profile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[price]\nopen = <b>\noffset = 3x\n");
+        file.close();
+        RawHttpServer server;
+        const QStringList query{QStringLiteral("query"), QStringLiteral("--user"), QStringLiteral("demo")};
+        const QString seed = QStringLiteral("连衣裙");
+        QProcessEnvironment environment = cliEnvironment(server.hostAndPort());
+        const CliRun byOption =
+            runCli(query + QStringList{QStringLiteral("--profile"), profile, seed}, environment);
+        environment.insert(QStringLiteral("QUILLMARSH_MARKET_PROFILE"), profile);
+        const CliRun byEnvironment = runCli(query + QStringList{seed}, environment);
+        for (const CliRun &run : {byOption, byEnvironment}) {
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.errorLines().value(0) ==
+                         QStringLiteral("quillmarsh-cli: shop.ini line 3: [price] offset: not a whole number "
+                                        "from 0 to 1000000"),
+                     run.err.constData());
+        }
+        QCOMPARE(server.requestCount(), 0);
+    }
+
     void usageErrors()
     {
         QFETCH(QStringList, arguments);

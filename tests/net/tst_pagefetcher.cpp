@@ -1,4 +1,4 @@
-#include "net/hosts.h"
+#include "common/marketprofile.h"
 #include "net/pagefetcher.h"
 #include "rawhttpserver.h"
 #include "text/gbk.h"
@@ -137,7 +137,7 @@ private Q_SLOTS:
         RawHttpServer server;
         server.enqueue(ScriptedResponse::ok("page"));
         qputenv("QUILLMARSH_MARKET_HOST", server.hostAndPort());
-        const QByteArray url = hosts::marketSearchUrl(text::toGbk(u"连衣裙") + " a&b");
+        const QByteArray url = MarketProfile::builtIn().searchUrlFor(text::toGbk(u"连衣裙") + " a&b");
         qunsetenv("QUILLMARSH_MARKET_HOST");
         QCOMPARE(url, "http://" + server.hostAndPort() + "/search?q=" + text::toGbk(u"连衣裙") +
                           " a&b&sort=sale-desc");

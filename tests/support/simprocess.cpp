@@ -10,6 +10,11 @@ QString builtExecutable(const QString &relativePath)
     return QDir(QString::fromLocal8Bit(qgetenv("QUILLMARSH_BIN_DIR"))).filePath(relativePath);
 }
 
+QString sourceFile(const QString &relativePath)
+{
+    return QDir(QStringLiteral(QUILLMARSH_SOURCE_DIR)).filePath(relativePath);
+}
+
 SimProcess::SimProcess(const QStringList &arguments)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
