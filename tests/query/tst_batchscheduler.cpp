@@ -209,6 +209,11 @@ private Q_SLOTS:
         QCOMPARE(batch.queued(),
                  (ByteList{gbk(seed), gbk(QStringLiteral("碎花连衣裙")), gbk(QStringLiteral("连衣裙 夏")),
                            "DRESS", gbk(QStringLiteral("碎花连衣裙 长款"))}));
+        // Each line remembers the page it came from, and so its depth.
+        QList<std::pair<int, int>> parentsAndDepths;
+        for (int i = 0; i < batch.scheduler.queueCount(); ++i)
+            parentsAndDepths.append({batch.scheduler.queue().parent(i), batch.scheduler.queue().depth(i)});
+        QCOMPARE(parentsAndDepths, (QList<std::pair<int, int>>{{-1, 0}, {0, 1}, {0, 1}, {0, 1}, {1, 2}}));
         QCOMPARE(batch.texts(batch.totals),
                  (QStringList{QStringLiteral("总：0"), QStringLiteral("总：3"), QStringLiteral("总：4"),
                               QStringLiteral("总：4"), QStringLiteral("总：4"), QStringLiteral("总：4")}));
