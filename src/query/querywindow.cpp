@@ -1,6 +1,8 @@
 #include "query/querywindow.h"
 
 #include "common/apperror.h"
+#include "common/datafolder.h"
+#include "common/marketcookie.h"
 #include "common/usermessages.h"
 #include "common/windowplacement.h"
 #include "query/querywindowcaption.h"
@@ -11,11 +13,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 
 namespace {
@@ -24,6 +28,8 @@ constexpr int clientWidth = 910;
 constexpr int clientHeight = 513;
 constexpr int toolRowHeight = 57;
 constexpr int statusBarHeight = 19;
+constexpr int crawlBarHeight = 22;
+constexpr int figuresIntervalMs = 500;
 constexpr int statusPanelWidths[] = {700, 100, 50};
 
 // SimSun where it is installed, otherwise the first font with
@@ -37,6 +43,13 @@ QFont windowFont()
     font.setPixelSize(12);
     return font;
 }
+
+QString settingsFile()
+{
+    return datafolder::filePath(QStringLiteral("settings.ini"));
+}
+
+const QString profileKey = QStringLiteral("crawling/profile");
 
 } // namespace
 
@@ -62,6 +75,7 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
 
     createToolRow();
     createTable();
+    createCrawlBar();
     createStatusBar();
 
     connect(&m_scheduler, &BatchScheduler::message, this,
@@ -71,6 +85,24 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
     connect(&m_scheduler, &BatchScheduler::failedCountChanged, this, &QueryWindow::showFailedCount);
     connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, m_batchButton, &QWidget::setEnabled);
     m_batchButton->setEnabled(m_scheduler.batchButtonEnabled());
+    connect(&m_scheduler, &BatchScheduler::seedPageUnrecognised, this,
+            [this](const QString &text) { m_messages.showPlain(text); });
+    // The figures follow a running batch twice a second rather than every
+    // page, which would cost more than the pages themselves on a fast link.
+    m_figuresTimer.setInterval(figuresIntervalMs);
+    connect(&m_figuresTimer, &QTimer::timeout, this, &QueryWindow::showCrawlFigures);
+    connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, this, [this](bool enabled) {
+        if (enabled)
+            m_figuresTimer.stop();
+        else
+            m_figuresTimer.start();
+        showCrawlFigures();
+    });
+    connect(&m_scheduler, &BatchScheduler::ended, this, [this] {
+        m_figuresTimer.stop();
+        showCrawlFigures();
+    });
+    loadSettings();
 }
 
 QueryWindow::~QueryWindow() = default;
@@ -129,7 +161,7 @@ void QueryWindow::createTable()
 {
     m_resultsView = new ResultsView(&m_results, m_tableArea);
     m_resultsView->setObjectName(QStringLiteral("ListView1"));
-    m_resultsView->setGeometry(0, 0, clientWidth, m_tableArea->height() - statusBarHeight);
+    m_resultsView->setGeometry(0, 0, clientWidth, m_tableArea->height() - statusBarHeight - crawlBarHeight);
     setTabOrder(m_mustContainBox, m_resultsView);
 
     m_rowMenu = new QMenu(this);
@@ -163,6 +195,83 @@ void QueryWindow::createStatusBar()
     m_failedPanel->setObjectName(QStringLiteral("FailedPanel"));
     m_statusBar->addWidget(m_failedPanel, 1);
     m_failedPanel->hide();
+}
+
+// Speed, waiting keywords and unrecognised pages of the batch, with 设置 at
+// the right, between the table and the status bar.
+void QueryWindow::createCrawlBar()
+{
+    auto *bar = new QWidget(m_tableArea);
+    bar->setObjectName(QStringLiteral("CrawlBar"));
+    bar->setGeometry(0, m_tableArea->height() - statusBarHeight - crawlBarHeight, clientWidth,
+                     crawlBarHeight);
+    m_crawlFigures = new QLabel(bar);
+    m_crawlFigures->setObjectName(QStringLiteral("CrawlFigures"));
+    auto *settingsButton = new QPushButton(QStringLiteral("设置"), bar);
+    settingsButton->setObjectName(QStringLiteral("SettingsButton"));
+    connect(settingsButton, &QPushButton::clicked, this, &QueryWindow::editSettings);
+    setTabOrder(m_resultsView, settingsButton);
+    auto *layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(4, 0, 2, 0);
+    layout->addWidget(m_crawlFigures, 1);
+    layout->addWidget(settingsButton);
+}
+
+void QueryWindow::showCrawlFigures()
+{
+    QString figures = QStringLiteral("速度：%1 页/秒　等待：%2")
+                          .arg(m_scheduler.pagesPerSecond(), 0, 'f', 1)
+                          .arg(m_scheduler.waitingCount());
+    if (const int unrecognised = m_scheduler.unrecognisedCount(); unrecognised > 0)
+        figures += QStringLiteral("　无法识别 %1").arg(unrecognised);
+    m_crawlFigures->setText(figures);
+}
+
+void QueryWindow::loadSettings()
+{
+    const QSettings stored(settingsFile(), QSettings::IniFormat);
+    SettingsDialog::Values values;
+    values.crawl = CrawlSettings::read(stored);
+    values.profileFile = stored.value(profileKey).toString();
+    try {
+        values.cookie = marketcookie::read(marketcookie::storedFile());
+    } catch (const AppError &error) {
+        m_messages.showError(error);
+    }
+    applySettings(values);
+}
+
+void QueryWindow::applySettings(const SettingsDialog::Values &values)
+{
+    m_settings = values;
+    m_scheduler.setCrawlSettings(values.crawl);
+    m_scheduler.setCookie(values.cookie);
+    try {
+        m_scheduler.setProfile(MarketProfile::chosen(values.profileFile));
+    } catch (const AppError &error) {
+        // Pages are read the way they always were until the file is put right.
+        m_scheduler.setProfile(MarketProfile::builtIn());
+        m_messages.showError(error);
+    }
+}
+
+void QueryWindow::editSettings()
+{
+    auto *dialog = new SettingsDialog(m_settings, m_messages, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const SettingsDialog::Values values = dialog->values();
+        applySettings(values);
+        QSettings stored(settingsFile(), QSettings::IniFormat);
+        values.crawl.write(stored);
+        stored.setValue(profileKey, values.profileFile);
+        try {
+            marketcookie::write(marketcookie::storedFile(), values.cookie);
+        } catch (const AppError &error) {
+            m_messages.showError(error);
+        }
+    });
+    dialog->open();
 }
 
 void QueryWindow::showFailedCount(int failed)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "query/batchscheduler.h"
+#include "query/settingsdialog.h"
 #include "results/csvsavecommand.h"
 #include "results/resultsmodel.h"
 
+#include <QTimer>
 #include <QWidget>
 
 class Browser;
@@ -50,6 +52,9 @@ public Q_SLOTS:
     void sortByItemCount();
     void visitSelectedKeyword();
     void clearKeywordBox(); // a mouse click in the box does this
+    // Opens 设置 without blocking; OK applies the values from the next batch
+    // on and keeps them in the data folder (settings.ini, the cookie file).
+    void editSettings();
     // Hides the login window and brings the caption up to date.
     void onActivated();
     void closeLoginWindow();
@@ -63,7 +68,11 @@ private:
     void createToolRow();
     void createTable();
     void createStatusBar();
+    void createCrawlBar();
     void showFailedCount(int failed);
+    void showCrawlFigures();
+    void loadSettings();
+    void applySettings(const SettingsDialog::Values &values);
 
     UserSession &m_session;
     UserMessages &m_messages;
@@ -81,6 +90,9 @@ private:
     QLabel *m_statusPanels[3] = {};
     QLabel *m_failedPanel = nullptr;
     QMenu *m_rowMenu = nullptr;
+    QLabel *m_crawlFigures = nullptr;
+    QTimer m_figuresTimer;
+    SettingsDialog::Values m_settings;
 
     // Declared last: the scheduler reads the controls and writes the model,
     // so it is destroyed first.
