@@ -21,8 +21,9 @@ QString storedFile()
 QByteArray cleaned(QByteArrayView text)
 {
     // A line break would end the header and start another.
-    const qsizetype lineEnd = std::min(text.indexOf('\r') < 0 ? text.size() : text.indexOf('\r'),
-                                       text.indexOf('\n') < 0 ? text.size() : text.indexOf('\n'));
+    qsizetype lineEnd = 0;
+    while (lineEnd < text.size() && text[lineEnd] != '\r' && text[lineEnd] != '\n')
+        ++lineEnd;
     QByteArray line = text.first(lineEnd).toByteArray().trimmed();
     if (line.toLower().startsWith("cookie:"))
         line = line.sliced(7).trimmed();

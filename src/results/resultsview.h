@@ -21,4 +21,20 @@ public:
     static constexpr int columnWidths[] = {50, 150, 80, 100, 80, 410};
     // Rows are never lower than the small images a report view reserves room for.
     static constexpr int minimumRowHeight = 16;
+
+    void doItemsLayout() override;
+
+protected:
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+
+private:
+    // What changed since the last layout: only rows added below the shown
+    // ones need no repaint of the shown rows.
+    enum class Changes
+    {
+        None,
+        RowsBelow,
+        Other
+    };
+    Changes m_changes = Changes::None;
 };

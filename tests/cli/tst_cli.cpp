@@ -448,10 +448,7 @@ private Q_SLOTS:
     {
         QTemporaryDir folder;
         const QString profile = folder.filePath(QStringLiteral("shop.ini"));
-        QFile file(profile);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[price]\nopen = <b>\noffset = 3x\n");
-        file.close();
+        QVERIFY(testsupport::writeFile(profile, "[price]\nopen = <b>\noffset = 3x\n"));
         RawHttpServer server;
         const QStringList query{QStringLiteral("query"), QStringLiteral("--user"), QStringLiteral("demo")};
         const QString seed = QStringLiteral("连衣裙");

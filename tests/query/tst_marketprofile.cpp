@@ -125,10 +125,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString fromEnvironment = dir.filePath(QStringLiteral("env.ini"));
-        QFile file(fromEnvironment);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[accept]\nreject = env\n");
-        file.close();
+        QVERIFY(testsupport::writeFile(fromEnvironment, "[accept]\nreject = env\n"));
 
         qunsetenv("QUILLMARSH_MARKET_PROFILE");
         QVERIFY(MarketProfile::chosen(QString()) == MarketProfile::builtIn());

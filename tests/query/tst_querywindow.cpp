@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -432,6 +433,35 @@ private Q_SLOTS:
         QVERIFY(f.control<QPushButton>("Button4")->isEnabled());
     }
 
+    // Rows added below the shown ones only lengthen the scroll bar; a sort
+    // right after them still redraws the shown rows in the new order.
+    void rowsAddedBelowTheShownOnes()
+    {
+        Fixture f;
+        QVERIFY(f.showActive());
+        ResultsView *table = f.table();
+        const auto addRows = [&f](int from, int to) {
+            for (int i = from; i <= to; ++i)
+                f.form2.results().addRow({QByteArray::number(i), "kw" + QByteArray::number(i),
+                                          QByteArray::number(1000 - i), "1", "1.00", "d"});
+        };
+        addRows(1, 60);
+        QTRY_VERIFY(table->verticalScrollBar()->maximum() > 0);
+        const int lastShown = table->rowAt(table->viewport()->height() - 1);
+        QVERIFY(lastShown > 0 && lastShown < 59);
+        const QImage before = table->viewport()->grab().toImage();
+        const int maximum = table->verticalScrollBar()->maximum();
+        addRows(61, 90);
+        QTRY_COMPARE(table->verticalScrollBar()->maximum(), maximum + 30);
+        QCOMPARE(table->viewport()->grab().toImage(), before);
+
+        addRows(91, 91);
+        f.form2.sortByItemCount(); // fewest items first: the last row added
+        QTRY_COMPARE(table->model()->index(table->rowAt(0), 1).data().toString(), QStringLiteral("kw91"));
+        QTest::qWait(50);
+        QVERIFY(table->viewport()->grab().toImage() != before);
+    }
+
     // The keyword box and the must-contain tick are read while pages arrive.
     // 设置 applies to the next batch and is remembered in the data folder;
     // the cookie file is owner-only; a bad profile is refused with its line
@@ -442,10 +472,7 @@ private Q_SLOTS:
         qputenv("QUILLMARSH_DATA_DIR", dataFolder.path().toLocal8Bit());
         const QString modern = testsupport::sourceFile(QStringLiteral("tools/sim/modern-profile.ini"));
         const QString bad = dataFolder.filePath(QStringLiteral("bad.ini"));
-        QFile badFile(bad);
-        QVERIFY(badFile.open(QIODevice::WriteOnly));
-        badFile.write("[items]\nclose = </b>\nopen\n");
-        badFile.close();
+        QVERIFY(testsupport::writeFile(bad, "[items]\nclose = </b>\nopen\n"));
         CrawlSettings expected;
         expected.parallel = 4;
         expected.retries = 2;

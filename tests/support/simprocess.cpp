@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 
 namespace testsupport {
 
@@ -13,6 +14,12 @@ QString builtExecutable(const QString &relativePath)
 QString sourceFile(const QString &relativePath)
 {
     return QDir(QStringLiteral(QUILLMARSH_SOURCE_DIR)).filePath(relativePath);
+}
+
+bool writeFile(const QString &fileName, const QByteArray &bytes)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 SimProcess::SimProcess(const QStringList &arguments)
