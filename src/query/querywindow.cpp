@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <utility>
 
 namespace {
 
@@ -30,6 +31,7 @@ constexpr int toolRowHeight = 57;
 constexpr int statusBarHeight = 19;
 constexpr int crawlBarHeight = 22;
 constexpr int figuresIntervalMs = 500;
+constexpr int statusIntervalMs = 100;
 constexpr int statusPanelWidths[] = {700, 100, 50};
 
 // SimSun where it is installed, otherwise the first font with
@@ -80,8 +82,16 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
 
     connect(&m_scheduler, &BatchScheduler::message, this,
             [this](const QString &text) { m_messages.showPlain(text); });
-    connect(&m_scheduler, &BatchScheduler::totalTextChanged, m_statusPanels[1], &QLabel::setText);
-    connect(&m_scheduler, &BatchScheduler::doneTextChanged, m_statusPanels[2], &QLabel::setText);
+    // The next page is fetched as soon as the window is idle, as on the
+    // command line: a Qt timer of 1 ms really waits that long.
+    m_scheduler.setDispatchInterval(0);
+    m_statusTimer.setSingleShot(true);
+    m_statusTimer.setInterval(statusIntervalMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &QueryWindow::showPendingStatus);
+    connect(&m_scheduler, &BatchScheduler::totalTextChanged, this,
+            [this](const QString &text) { showStatusText(1, text); });
+    connect(&m_scheduler, &BatchScheduler::doneTextChanged, this,
+            [this](const QString &text) { showStatusText(2, text); });
     connect(&m_scheduler, &BatchScheduler::failedCountChanged, this, &QueryWindow::showFailedCount);
     connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, m_batchButton, &QWidget::setEnabled);
     m_batchButton->setEnabled(m_scheduler.batchButtonEnabled());
@@ -96,10 +106,12 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
             m_figuresTimer.stop();
         else
             m_figuresTimer.start();
+        showPendingStatus();
         showCrawlFigures();
     });
     connect(&m_scheduler, &BatchScheduler::ended, this, [this] {
         m_figuresTimer.stop();
+        showPendingStatus();
         showCrawlFigures();
     });
     loadSettings();
@@ -225,6 +237,25 @@ void QueryWindow::showCrawlFigures()
     if (const int unrecognised = m_scheduler.unrecognisedCount(); unrecognised > 0)
         figures += QStringLiteral("　无法识别 %1").arg(unrecognised);
     m_crawlFigures->setText(figures);
+}
+
+// Shown at once when the panels have been quiet for a while, otherwise with
+// the next redraw of the panels.
+void QueryWindow::showStatusText(int panel, const QString &text)
+{
+    if (m_statusTimer.isActive()) {
+        m_pendingStatus[panel] = text;
+        return;
+    }
+    m_statusPanels[panel]->setText(text);
+    m_statusTimer.start();
+}
+
+void QueryWindow::showPendingStatus()
+{
+    for (int panel : {1, 2})
+        if (!m_pendingStatus[panel].isNull())
+            m_statusPanels[panel]->setText(std::exchange(m_pendingStatus[panel], QString()));
 }
 
 void QueryWindow::loadSettings()

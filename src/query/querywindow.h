@@ -71,6 +71,8 @@ private:
     void createCrawlBar();
     void showFailedCount(int failed);
     void showCrawlFigures();
+    void showStatusText(int panel, const QString &text);
+    void showPendingStatus();
     void loadSettings();
     void applySettings(const SettingsDialog::Values &values);
 
@@ -92,6 +94,10 @@ private:
     QMenu *m_rowMenu = nullptr;
     QLabel *m_crawlFigures = nullptr;
     QTimer m_figuresTimer;
+    // Status panels 1 and 2 change with every page; they are redrawn at most
+    // this often, the last text always shown.
+    QTimer m_statusTimer;
+    QString m_pendingStatus[3];
     SettingsDialog::Values m_settings;
 
     // Declared last: the scheduler reads the controls and writes the model,
