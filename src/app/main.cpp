@@ -1,3 +1,4 @@
+#include "app/qttranslations.h"
 #include "app/quillmarshapp.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    installQtTranslations();
     QuillmarshApp program;
     program.start(QuillmarshApp::startsMinimized(QApplication::arguments()));
     return QApplication::exec();
