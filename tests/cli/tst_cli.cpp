@@ -286,6 +286,11 @@ private Q_SLOTS:
         // Latin letters: a case variant of every keyword is listed and must not be queued again.
         QTest::newRow("latin seed") << QStringList() << QStringList() << QStringLiteral("iPhone壳") << true;
         const QString modernProfile = testsupport::sourceFile(QStringLiteral("tools/sim/modern-profile.ini"));
+        QTest::newRow("eight pages at once, answered late")
+            << QStringList{QStringLiteral("--latency"), QStringLiteral("5")}
+            << QStringList{QStringLiteral("--parallel"), QStringLiteral("8"), QStringLiteral("--retries"),
+                           QStringLiteral("1")}
+            << QStringLiteral("连衣裙") << true;
         QTest::newRow("other markup read with its profile")
             << QStringList{QStringLiteral("--page-style"), QStringLiteral("modern")}
             << QStringList{QStringLiteral("--profile"), modernProfile} << QStringLiteral("连衣裙") << true;
@@ -486,6 +491,10 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("query"),  QStringLiteral("--user"), QStringLiteral("demo"),
                            QStringLiteral("--sort"), QStringLiteral("name"),   QStringLiteral("连衣裙")}
             << usage;
+        QTest::newRow("parallel out of range")
+            << QStringList{QStringLiteral("query"),      QStringLiteral("--user"), QStringLiteral("demo"),
+                           QStringLiteral("--parallel"), QStringLiteral("17"),     QStringLiteral("连衣裙")}
+            << QStringLiteral("--parallel takes a whole number from 1 to 16");
         QTest::newRow("empty seed") << QStringList{QStringLiteral("query"), QStringLiteral("--user"),
                                                    QStringLiteral("demo"), QString()}
                                     << QStringLiteral("请输入关键词！");

@@ -1,4 +1,5 @@
 #include "common/apperror.h"
+#include "common/marketcookie.h"
 #include "common/marketprofile.h"
 #include "gbkliteral.h"
 #include "query/keywordqueue.h"
@@ -134,6 +135,26 @@ private Q_SLOTS:
         const QString given = testsupport::sourceFile(QStringLiteral("tools/sim/modern-profile.ini"));
         QCOMPARE(MarketProfile::chosen(given).items.open, QByteArray("<span class=\"total\">"));
         qunsetenv("QUILLMARSH_MARKET_PROFILE");
+    }
+
+    // The cookie file: the first line without a "Cookie:" prefix is read;
+    // it is written owner-only, and an empty cookie removes it.
+    void cookieFile()
+    {
+        QTemporaryDir dir;
+        const QString pasted = dir.filePath(QStringLiteral("pasted"));
+        QVERIFY(testsupport::writeFile(pasted, "  Cookie: session=abc; u=1 \r\nX-Injected: yes\n"));
+        QCOMPARE(marketcookie::read(pasted), QByteArray("session=abc; u=1"));
+        QCOMPARE(marketcookie::read(dir.filePath(QStringLiteral("none"))), QByteArray());
+
+        const QString kept = dir.filePath(QStringLiteral("market-cookie"));
+        marketcookie::write(kept, "session=abc\nX-Injected: yes");
+        QFile file(kept);
+        QCOMPARE(file.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(marketcookie::read(kept), QByteArray("session=abc"));
+        marketcookie::write(kept, {});
+        QVERIFY(!QFile::exists(kept));
     }
 
     void searchAddress()
