@@ -426,7 +426,11 @@ void BatchScheduler::keepUnrecognisedSeedPage(const QByteArray &page)
     QString text = QStringLiteral("无法识别首个页面：市场可能返回了登录或验证页面，或者页面版式已改变。");
     if (kept)
         text += QStringLiteral("页面已保存在 %1").arg(file.fileName());
-    Q_EMIT seedPageUnrecognised(text);
+    // From the event loop: the window shows it in a modal box, whose event
+    // loop must not run inside a commit (a stop there would be undone by the
+    // rest of it).
+    QMetaObject::invokeMethod(
+        this, [this, text] { Q_EMIT seedPageUnrecognised(text); }, Qt::QueuedConnection);
 }
 
 void BatchScheduler::checkEnd()
