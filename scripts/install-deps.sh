@@ -8,6 +8,7 @@ packages=(
     qt6-translations-l10n
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick
+    libxlsxwriter-dev unzip
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -73,11 +73,12 @@ void BatchRun::showProgress()
 
 QString BatchRun::progressText() const
 {
-    return QStringLiteral("pages %1, queued %2, rows %3, failed %4, unrecognised %5, %6 pages/s")
+    return QStringLiteral("pages %1, queued %2, rows %3, failed %4, excluded %5, unrecognised %6, %7 pages/s")
         .arg(m_scheduler.pagesDone())
         .arg(m_scheduler.waitingCount())
         .arg(m_results->rowCount())
         .arg(m_scheduler.failedCount())
+        .arg(m_scheduler.excludedCount())
         .arg(m_scheduler.unrecognisedCount())
         .arg(m_scheduler.pagesPerSecond(), 0, 'f', 1);
 }

@@ -76,6 +76,7 @@ public:
     int failedCount = 0;
     int unrecognisedCount = 0;
     int pagesDone = 0;
+    int excludedCount = 0;
     bool batchButtonEnabled = true;
     std::deque<Dispatch> inFlight; // in dispatch order, which is commit order
     std::deque<Retry> retries;     // in the order they fell due
@@ -179,6 +180,10 @@ bool BatchScheduler::start(const QByteArray &seed)
         d->unrecognisedCount = 0;
         Q_EMIT unrecognisedCountChanged(0);
     }
+    if (d->excludedCount != 0) {
+        d->excludedCount = 0;
+        Q_EMIT excludedCountChanged(0);
+    }
     d->clock.start();
     d->ranForMs = -1;
     d->nextRequestAt = 0;
@@ -251,6 +256,11 @@ int BatchScheduler::waitingCount() const
 int BatchScheduler::inFlightCount() const
 {
     return int(d->inFlight.size());
+}
+
+int BatchScheduler::excludedCount() const
+{
+    return d->excludedCount;
 }
 
 bool BatchScheduler::batchButtonEnabled() const
@@ -385,10 +395,16 @@ void BatchScheduler::commitPage(int position, const QByteArray &page)
     if (maxDepth < 0 || d->queue.depth(position) < maxDepth)
         for (const QByteArray &keyword : harvest.keywords)
             d->queue.append(keyword, position);
+    if (harvest.excluded > 0) {
+        d->excludedCount += harvest.excluded;
+        Q_EMIT excludedCountChanged(d->excludedCount);
+    }
     if (harvest.row) {
         ResultRow row = *harvest.row;
         row[ResultsModel::Number] = QByteArray::number(++d->rowsMade);
-        d->results->addRow(row);
+        const int parent = d->queue.parent(position);
+        d->results->addRow(row, {harvest.items, d->queue.depth(position),
+                                 parent == KeywordQueue::NoParent ? QByteArray() : d->queue.line(parent)});
     }
     if (!harvest.recognised) {
         ++d->unrecognisedCount;

@@ -80,6 +80,8 @@ public:
     int waitingCount() const;
     // Fetches dispatched and not yet committed.
     int inFlightCount() const;
+    // Related keywords of this batch left unqueued for an exclusion word; reset by start.
+    int excludedCount() const;
     bool batchButtonEnabled() const;
     const KeywordQueue &queue() const;
 
@@ -97,6 +99,7 @@ Q_SIGNALS:
     // answered with a sign-in or verification page, or changed its layout.
     // text says so and where the page was kept.
     void seedPageUnrecognised(const QString &text);
+    void excludedCountChanged(int excluded);
     void ended(); // the batch has drained and its end was announced
 
 private:

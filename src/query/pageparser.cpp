@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <algorithm>
+#include <array>
 
 namespace pageparser {
 
@@ -78,10 +79,10 @@ QByteArray candidateOf(QByteArrayView piece)
     return text::deleteEvery(text::deleteEvery(inner, QByteArrayLiteral("    ")), QByteArrayLiteral("\r\n"));
 }
 
-QList<QByteArray> newKeywords(QByteArrayView page, const KeywordQueue &queue, const KeywordFilter &filter,
-                              const MarketProfile &profile)
+void harvestKeywords(QByteArrayView page, const KeywordQueue &queue, const KeywordFilter &filter,
+                     const MarketProfile &profile, Harvest &harvest)
 {
-    QList<QByteArray> keywords;
+    QList<QByteArray> &keywords = harvest.keywords;
     QSet<QByteArray> harvested; // folded, so that one page cannot queue a keyword twice
     for (const QByteArray &piece : relatedPieces(page, profile)) {
         const QByteArray candidate = candidateOf(piece);
@@ -94,10 +95,20 @@ QList<QByteArray> newKeywords(QByteArrayView page, const KeywordQueue &queue, co
             continue;
         if (filter.mustContain && text::position(filter.boxText, candidate) == 0)
             continue;
+        // Counted only here, so the count is the fetches the words saved.
+        if (filter.excludes(folded)) {
+            ++harvest.excluded;
+            continue;
+        }
         harvested.insert(folded);
         keywords.append(candidate);
     }
-    return keywords;
+}
+
+// The start of rest up to the closing marker; empty without one.
+QByteArrayView cutAt(QByteArrayView rest, QByteArrayView closing)
+{
+    return text::firstBytes(rest, text::position(closing, rest) - 1);
 }
 
 // The text from the rule's offset past its opening marker up to the closing
@@ -105,8 +116,7 @@ QList<QByteArray> newKeywords(QByteArrayView page, const KeywordQueue &queue, co
 // reads from the offset into the page.
 QByteArrayView valueOf(QByteArrayView page, const MarketProfile::ValueRule &rule)
 {
-    const QByteArrayView rest = text::fromByte(page, text::position(rule.open, page) + rule.offset);
-    return text::firstBytes(rest, text::position(rule.close, rest) - 1);
+    return cutAt(text::fromByte(page, text::position(rule.open, page) + rule.offset), rule.close);
 }
 
 // A whole signed 32-bit decimal number, leading spaces allowed, in its plain
@@ -154,12 +164,40 @@ bool showsAnyMarker(QByteArrayView page, const MarketProfile &profile)
 
 } // namespace
 
+QList<ListedItem> listedItems(QByteArrayView page, const MarketProfile &profile)
+{
+    struct Cut
+    {
+        const MarketProfile::ValueRule &rule;
+        qsizetype from = 0; // where the search for the next opening marker starts
+    };
+    std::array<Cut, 3> cuts{{{profile.title}, {profile.price}, {profile.sales}}};
+    QList<ListedItem> items;
+    while (items.size() < MaxListedItems) {
+        std::array<QByteArrayView, 3> values;
+        for (size_t i = 0; i < cuts.size(); ++i) {
+            const MarketProfile::ValueRule &rule = cuts[i].rule;
+            const qsizetype at = rule.open.isEmpty() ? -1 : page.indexOf(rule.open, cuts[i].from);
+            if (at < 0)
+                return items;
+            cuts[i].from = at + rule.open.size();
+            values[i] = cutAt(text::fromByte(page, at + 1 + rule.offset), rule.close);
+        }
+        items.append({values[0].toByteArray(), values[1].toByteArray(), normalisedNumber(values[2])});
+    }
+    return items;
+}
+
 Harvest parse(QByteArrayView page, const QByteArray &keyword, const KeywordQueue &queue,
               const KeywordFilter &filter, const MarketProfile &profile)
 {
     const QByteArray converted = convertedToGbk(page);
     const QByteArrayView gbkPage = converted.isEmpty() ? page : QByteArrayView(converted);
-    Harvest harvest{newKeywords(gbkPage, queue, filter, profile), rowOf(gbkPage, keyword, profile)};
+    Harvest harvest;
+    harvestKeywords(gbkPage, queue, filter, profile, harvest);
+    harvest.row = rowOf(gbkPage, keyword, profile);
+    if (harvest.row)
+        harvest.items = listedItems(gbkPage, profile);
     // A page with a row was read; only the others are searched again.
     harvest.recognised = harvest.row || showsAnyMarker(gbkPage, profile);
     return harvest;

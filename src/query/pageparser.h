@@ -27,7 +27,14 @@ struct Harvest
     // The page gave a row or shows at least one of the profile's markers. A
     // page that does neither is a sign-in, verification or changed page.
     bool recognised = false;
+    // With a row, the first items the page lists (listedItems).
+    QList<ListedItem> items;
+    // Candidates that would have been queued but hold an excluded word.
+    int excluded = 0;
 };
+
+// The most items read from one page.
+constexpr int MaxListedItems = 10;
 
 // page: the body as received (GBK, or UTF-8 that is converted to GBK).
 // keyword: the queue line the page was fetched for; it becomes the row's keyword.
@@ -36,5 +43,12 @@ struct Harvest
 // profile: the markers to read the page by.
 Harvest parse(QByteArrayView page, const QByteArray &keyword, const KeywordQueue &queue,
               const KeywordFilter &filter, const MarketProfile &profile = MarketProfile::builtIn());
+
+// The first MaxListedItems items of a GBK page, best seller first: the i-th
+// item's title, price and sales are cut at the i-th occurrence of the
+// profile's markers that give the row's description, price and sales, by
+// the same rules (sales normalised). Reading stops at the first item one of those
+// markers no longer occurs for. The first item's values are the row's cells.
+QList<ListedItem> listedItems(QByteArrayView page, const MarketProfile &profile = MarketProfile::builtIn());
 
 } // namespace pageparser

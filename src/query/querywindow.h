@@ -3,6 +3,8 @@
 #include "query/batchscheduler.h"
 #include "query/settingsdialog.h"
 #include "results/csvsavecommand.h"
+#include "results/exportcommand.h"
+#include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 
 #include <QTimer>
@@ -23,10 +25,13 @@ class UserMessages;
 class UserSession;
 
 // The query window: the tool row (keyword box, must-contain box, batch, stop,
-// save and the three sort buttons), the results table with its right-click
-// menu and the three-panel status bar. It only lays out and wires: batches
-// run in the scheduler, rows and sorting live in the results model, saving
-// and visiting in their core commands.
+// save and the three sort buttons), the filter bar (exclusion words, view
+// filters, export, chart), the results table with its right-click menu, the
+// three-panel status bar and the chart panel beside them when it is shown. It only lays out and wires:
+// batches run in the scheduler, rows and sorting live in the results model, saving and visiting in their core
+// commands.
+class OpportunityChart;
+
 class QueryWindow final : public QWidget
 {
     Q_OBJECT
@@ -41,6 +46,7 @@ public:
     void setLoginWindow(QWidget *loginWindow) { m_loginWindow = loginWindow; }
 
     ResultsModel &results() { return m_results; }
+    ResultsFilterModel &shownResults() { return m_shown; }
     BatchScheduler &scheduler() { return m_scheduler; }
 
 public Q_SLOTS:
@@ -51,6 +57,10 @@ public Q_SLOTS:
     void sortByPrice();
     void sortByItemCount();
     void visitSelectedKeyword();
+    void copySelectedKeyword();
+    // 导出…: every column of all rows, or of the rows shown when exportShownOnly.
+    void exportResults(tableexport::Format format);
+    void setChartShown(bool shown);
     void clearKeywordBox(); // a mouse click in the box does this
     // Opens 设置 without blocking; OK applies the values from the next batch
     // on and keeps them in the data folder (settings.ini, the cookie file).
@@ -71,6 +81,7 @@ protected:
 private:
     void createToolRow();
     void createTable();
+    void createFilterBar();
     void createStatusBar();
     void createCrawlBar();
     void showFailedCount(int failed);
@@ -79,11 +90,16 @@ private:
     void showPendingStatus();
     void loadSettings();
     void applySettings(const SettingsDialog::Values &values);
+    void showExcludedCount(int excluded);
+    void applyViewFilter();
+    void showShownCount();
+    void exclusionTextChanged(const QString &text);
 
     UserSession &m_session;
     UserMessages &m_messages;
     Browser &m_browser;
     CsvSaveCommand m_save;
+    ExportCommand m_export;
     QWidget *m_loginWindow = nullptr;
 
     QFrame *m_toolRow = nullptr;
@@ -103,9 +119,26 @@ private:
     QTimer m_statusTimer;
     QString m_pendingStatus[3];
     SettingsDialog::Values m_settings;
+    QFrame *m_filterBar = nullptr;
+    QLineEdit *m_exclusionEdit = nullptr;
+    QLabel *m_excludedLabel = nullptr;
+    QLineEdit *m_minItemsEdit = nullptr;
+    QLineEdit *m_maxItemsEdit = nullptr;
+    QLineEdit *m_minSalesEdit = nullptr;
+    QLineEdit *m_minPriceEdit = nullptr;
+    QLineEdit *m_maxPriceEdit = nullptr;
+    QLineEdit *m_minOpportunityEdit = nullptr;
+    QLineEdit *m_textFilterEdit = nullptr;
+    QLabel *m_shownLabel = nullptr;
+    QAction *m_exportShownOnly = nullptr;
+    QPushButton *m_chartButton = nullptr;
+    OpportunityChart *m_chart = nullptr;
+    // The exclusion words as the scheduler reads them, folded once per edit.
+    QList<QByteArray> m_excludedWords;
 
     // Declared last: the scheduler reads the controls and writes the model,
     // so it is destroyed first.
     ResultsModel m_results;
+    ResultsFilterModel m_shown{&m_results};
     BatchScheduler m_scheduler;
 };
