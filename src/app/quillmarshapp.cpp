@@ -94,8 +94,10 @@ void QuillmarshApp::openHistory(UserMessages &messages)
         messages.showPlain(m_history->notice());
     m_recorder = std::make_unique<HistoryRecorder>(m_history.get(), &m_queryWindow->scheduler(), [this] {
         const KeywordFilter filter = m_queryWindow->keywordFilter();
-        return history::RunOptions{filter.boxText, filter.boxText, filter.mustContain, filter.excludedWords,
-                                   m_session->userinfoLine(1)};
+        const CrawlSettings &crawl = m_queryWindow->scheduler().crawlSettings();
+        return history::RunOptions{filter.boxText,      filter.boxText,    filter.mustContain,
+                                   filter.excludedWords, m_session->userinfoLine(1), crawl.maxKeywords,
+                                   crawl.maxDepth,       crawl.retries};
     });
     connect(m_recorder.get(), &HistoryRecorder::stopped, this,
             [&messages](const QString &text) { messages.showPlain(text); });

@@ -4,7 +4,6 @@
 #include "query/batchscheduler.h"
 #include "query/keywordfilter.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -22,13 +21,12 @@ class BatchRun final : public QObject
 public:
     BatchRun(ResultsModel *results, const KeywordFilter &filter, QObject *parent = nullptr);
 
-    void setFetchTimeout(int ms) { m_scheduler.setFetchTimeout(ms); }
+    BatchScheduler &scheduler() { return m_scheduler; }
 
     // The batch button; false when the seed is refused (its message printed).
     bool start(const QByteArray &seed);
     // Continues a recorded batch that was cut short, its rows put back first.
     void resume(const history::StoredRun &run, HistoryRecorder *recorder);
-    BatchScheduler *scheduler() { return &m_scheduler; }
     // The stop button; the rows gathered stay.
     void stop();
 
@@ -39,14 +37,13 @@ Q_SIGNALS:
 private:
     void running();
     void finish();
+    void printMessage(const QString &text);
     void showProgress();
     QString progressText() const;
 
     ResultsModel *m_results;
     BatchScheduler m_scheduler;
     QTimer m_progressTimer;
-    QElapsedTimer m_clock;
-    int m_pagesDone = 0;
     bool m_terminal;
     bool m_finished = false;
 };

@@ -7,6 +7,9 @@
 #include "cli/exitcode.h"
 #include "cli/interruptwatcher.h"
 #include "cli/passwordsource.h"
+#include "common/apperror.h"
+#include "common/marketcookie.h"
+#include "common/marketprofile.h"
 #include "common/datafolder.h"
 #include "history/historydatabase.h"
 #include "history/historyrecorder.h"
@@ -24,8 +27,10 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <variant>
 
 namespace {
@@ -35,7 +40,9 @@ const char usageText[] =
     "       quillmarsh-cli query --user USER [--no-must-contain] [--sort count|sales|price]\n"
     "                            [--exclude WORD]... [--min-opportunity X]\n"
     "                            [--csv FILE | --format csv|csv-utf8|xlsx|json [--out FILE]]\n"
-    "                            [--fetch-timeout MS] [--no-history] SEED\n"
+    "                            [--fetch-timeout MS] [--profile FILE]\n"
+    "                            [--parallel N] [--retries N] [--delay MS] [--jitter MS]\n"
+    "                            [--max-keywords N] [--max-depth D] [--cookie-file FILE] [--no-history] SEED\n"
     "       quillmarsh-cli query --user USER --resume ID|last [--sort ...] [--csv FILE | --format ...]\n"
     "       quillmarsh-cli history\n"
     "       quillmarsh-cli export ID [--sort count|sales|price] [--csv FILE]\n"
@@ -46,6 +53,14 @@ const char usageText[] =
     "xlsx (needs --out) hold every column, json one object per row. --exclude leaves\n"
     "related keywords holding WORD unqueued; --min-opportunity writes only the rows whose\n"
     "opportunity is at least X. --fetch-timeout 0 lets a page take as long as it takes.\n"
+    "--profile reads the marketplace's search address and page markers from an INI\n"
+    "file (default: the file QUILLMARSH_MARKET_PROFILE names, else the built-in ones).\n"
+    "--parallel fetches up to N pages at once (1-16), still parsed in queue order;\n"
+    "--retries tries a failed page up to N more times (429 and 503 answers count as\n"
+    "failed, and their Retry-After is waited for); --delay keeps MS between the starts\n"
+    "of two requests, --jitter adds up to MS at random; --max-keywords fetches at most\n"
+    "N queue lines; --max-depth queues no keyword deeper than D below the seed;\n"
+    "--cookie-file sends the cookie in FILE (first line) with every marketplace request.\n"
     "Every query is recorded in history.sqlite in the data folder (QUILLMARSH_DATA_DIR)\n"
     "unless --no-history; --resume continues a recorded run that did not finish.\n"
     "history lists the runs, newest first; export writes a run's table; diff prints the\n"
@@ -123,7 +138,24 @@ struct QueryOptions
     std::optional<int> fetchTimeoutMs;
     bool recordHistory = true;
     QString resumeRun; // a run id or "last"; empty for a new batch
+    MarketProfile profile;
+    CrawlSettings crawl;
+    QByteArray cookie;
 };
+
+// A whole number from minimum to maximum, or the usage problem.
+std::optional<QString> readNumber(const QCommandLineParser &parser, const QString &name, int minimum,
+                                  int maximum, int &number)
+{
+    if (!parser.isSet(name))
+        return std::nullopt;
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < minimum || value > maximum)
+        return QStringLiteral("--%1 takes a whole number from %2 to %3").arg(name).arg(minimum).arg(maximum);
+    number = value;
+    return std::nullopt;
+}
 
 // The options, or the problem to report as a usage error.
 std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &arguments)
@@ -139,9 +171,13 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
     const QCommandLineOption minOpportunity(QStringLiteral("min-opportunity"), {}, QStringLiteral("X"));
     const QCommandLineOption noHistory(QStringLiteral("no-history"));
     const QCommandLineOption resume(QStringLiteral("resume"), {}, QStringLiteral("ID|last"));
+    const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption cookieFile(QStringLiteral("cookie-file"), {}, QStringLiteral("FILE"));
     QCommandLineParser parser;
     parser.addOptions({user, noMustContain, sort, csv, fetchTimeout, exclude, format, out, minOpportunity,
-                       noHistory, resume});
+                       profile, cookieFile, noHistory, resume});
+    for (const char *name : {"parallel", "retries", "delay", "jitter", "max-keywords", "max-depth"})
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), {}, QStringLiteral("N")));
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.isSet(user))
@@ -189,6 +225,25 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
         options.fetchTimeoutMs = parser.value(fetchTimeout).toInt(&timeoutOk);
         if (!timeoutOk || *options.fetchTimeoutMs < 0)
             return QStringLiteral("--fetch-timeout takes milliseconds");
+    }
+    CrawlSettings &crawl = options.crawl;
+    constexpr int many = std::numeric_limits<int>::max();
+    for (const auto &[name, minimum, maximum, number] :
+         {std::tuple{"parallel", 1, CrawlSettings::MaxParallel, &crawl.parallel},
+          std::tuple{"retries", 0, CrawlSettings::MaxRetries, &crawl.retries},
+          std::tuple{"delay", 0, CrawlSettings::MaxDelayMs, &crawl.delayMs},
+          std::tuple{"jitter", 0, CrawlSettings::MaxDelayMs, &crawl.jitterMs},
+          std::tuple{"max-keywords", 1, many, &crawl.maxKeywords},
+          std::tuple{"max-depth", 0, many, &crawl.maxDepth}}) {
+        if (const auto problem = readNumber(parser, QString::fromLatin1(name), minimum, maximum, *number))
+            return *problem;
+    }
+    try {
+        options.profile = MarketProfile::chosen(parser.value(profile));
+        if (parser.isSet(cookieFile))
+            options.cookie = marketcookie::read(parser.value(cookieFile));
+    } catch (const AppError &error) {
+        return error.message();
     }
     return options;
 }
@@ -273,18 +328,27 @@ int runQuery(const QueryOptions &options)
     // The keyword box holds the seed for the whole batch.
     const history::RunOptions runOptions =
         resumed ? resumed->options
-                : history::RunOptions{options.seed, options.seed, options.mustContain, options.excludedWords,
-                                      text::toGbk(options.user)};
+                : history::RunOptions{options.seed,
+                                      options.seed,
+                                      options.mustContain,
+                                      options.excludedWords,
+                                      text::toGbk(options.user),
+                                      options.crawl.maxKeywords,
+                                      options.crawl.maxDepth,
+                                      options.crawl.retries};
     ResultsModel results;
     // Only the JSON lists each row's items; the other formats need not keep them.
     results.setKeepsListedItems(options.format == tableexport::Format::Json);
     BatchRun batch(&results,
                    KeywordFilter{runOptions.filterText, runOptions.mustContain, runOptions.excludedWords});
     if (options.fetchTimeoutMs)
-        batch.setFetchTimeout(*options.fetchTimeoutMs);
+        batch.scheduler().setFetchTimeout(*options.fetchTimeoutMs);
+    batch.scheduler().setProfile(options.profile);
+    batch.scheduler().setCrawlSettings(options.crawl);
+    batch.scheduler().setCookie(options.cookie);
     std::optional<HistoryRecorder> recorder;
     if (database) {
-        recorder.emplace(database.get(), batch.scheduler(), [&runOptions] { return runOptions; });
+        recorder.emplace(database.get(), &batch.scheduler(), [&runOptions] { return runOptions; });
         QObject::connect(&*recorder, &HistoryRecorder::stopped, &consoleoutput::printErrorLine);
     }
     InterruptWatcher interrupts;

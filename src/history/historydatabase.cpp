@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <QtEndian>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
@@ -57,6 +58,9 @@ const char *const migrations[] = {
     " fetched INTEGER NOT NULL,"
     " cells BLOB," // the row's cells, with outcome 1
     " PRIMARY KEY (run, line)) WITHOUT ROWID;",
+    "ALTER TABLE runs ADD COLUMN max_keywords INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE runs ADD COLUMN max_depth INTEGER NOT NULL DEFAULT -1;"
+    "ALTER TABLE runs ADD COLUMN retries INTEGER NOT NULL DEFAULT 0;",
 };
 
 int primaryCode(const QSqlError &error)
@@ -342,7 +346,7 @@ qint64 Database::beginRun(const RunOptions &options, int rowsMadeBefore)
 {
     QSqlQuery &insert = d->prepared(QStringLiteral(
         "INSERT INTO runs (seed, filter_text, must_contain, excluded_words, user, started, state,"
-        " rows_made_before) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+        " rows_made_before, max_keywords, max_depth, retries) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     insert.addBindValue(bytesOf(options.seed));
     insert.addBindValue(bytesOf(options.filterText));
     insert.addBindValue(options.mustContain ? 1 : 0);
@@ -351,6 +355,9 @@ qint64 Database::beginRun(const RunOptions &options, int rowsMadeBefore)
     insert.addBindValue(QDateTime::currentMSecsSinceEpoch());
     insert.addBindValue(stateText(RunState::Running));
     insert.addBindValue(rowsMadeBefore);
+    insert.addBindValue(options.maxKeywords);
+    insert.addBindValue(options.maxDepth);
+    insert.addBindValue(options.retries);
     d->exec(insert);
     const qint64 id = insert.lastInsertId().toLongLong();
     d->holdLock(id);
@@ -459,7 +466,8 @@ QList<RunSummary> Database::runs()
 std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
 {
     QSqlQuery &select = d->prepared(QStringLiteral("SELECT %1, filter_text, must_contain, user, "
-                                                   "rows_made_before, excluded_words FROM runs WHERE id = ?")
+                                                   "rows_made_before, excluded_words, max_keywords, max_depth, "
+                                                   "retries FROM runs WHERE id = ?")
                                         .arg(summaryColumns));
     select.addBindValue(id);
     d->exec(select);
@@ -473,6 +481,9 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
     run.options.user = select.value(10).toByteArray();
     run.rowsMade = select.value(11).toInt();
     run.options.excludedWords = unpackCells(select.value(12).toByteArray());
+    run.options.maxKeywords = select.value(13).toInt();
+    run.options.maxDepth = select.value(14).toInt();
+    run.options.retries = select.value(15).toInt();
     select.finish();
 
     // A snapshot: a writer in another process cannot slip lines in between the two reads.
@@ -492,11 +503,20 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
         pages.addBindValue(id);
         d->exec(pages);
         while (pages.next()) {
-            run.position = pages.value(0).toInt() + 1;
+            const int line = pages.value(0).toInt();
+            if (line == run.position)
+                ++run.position;
+            else
+                run.handled.insert(line);
             if (pages.value(1).toInt() == int(PageOutcome::Row))
                 run.rows.append(unpackCells(pages.value(2).toByteArray()));
         }
         pages.finish();
+    });
+    // In the order they were numbered: a retried line's row comes after those
+    // of the lines it was retried behind.
+    std::stable_sort(run.rows.begin(), run.rows.end(), [](const QList<QByteArray> &a, const QList<QByteArray> &b) {
+        return a.value(0).toInt() < b.value(0).toInt();
     });
     run.rowsMade += int(run.rows.size());
     return run;

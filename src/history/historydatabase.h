@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 #include <memory>
@@ -53,6 +54,11 @@ struct RunOptions
     bool mustContain = true;
     QList<QByteArray> excludedWords; // related keywords holding one are not queued (folded)
     QByteArray user;
+    // The crawling limits that decide which lines are fetched and queued
+    // (CrawlSettings::maxKeywords, maxDepth and retries).
+    int maxKeywords = 0;
+    int maxDepth = -1;
+    int retries = 0;
 };
 
 struct RunSummary
@@ -81,6 +87,7 @@ struct StoredRun
     RunOptions options;
     QList<QueuedKeyword> queue; // empty unless asked for
     int position = 0;           // the first line without an outcome
+    QSet<int> handled;          // later lines with an outcome (a retried line ends after them)
     int rowsMade = 0;           // rows numbered before the run began plus its rows
     // Each row's six cells, then its details (depth, parent keyword, and the
     // title, price and sales of each listed item), in the order they were made.
@@ -91,7 +98,7 @@ class Database
 {
 public:
     // The schema version this program writes.
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     struct Opened;
     // Opens or creates the file. A damaged file is renamed aside and a new

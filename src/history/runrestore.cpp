@@ -29,6 +29,7 @@ BatchScheduler::Progress progressOf(const StoredRun &run)
         progress.parents.append(line.parent);
     }
     progress.nextPosition = run.position;
+    progress.handled = run.handled;
     progress.rowsMade = run.rowsMade;
     progress.failedCount = run.summary.failures;
     return progress;
@@ -38,6 +39,11 @@ bool resume(const StoredRun &run, ResultsModel &results, BatchScheduler &schedul
 {
     if (!scheduler.batchButtonEnabled())
         return false;
+    CrawlSettings crawl = scheduler.crawlSettings();
+    crawl.maxKeywords = run.options.maxKeywords;
+    crawl.maxDepth = run.options.maxDepth;
+    crawl.retries = run.options.retries;
+    scheduler.setCrawlSettings(crawl);
     results.clear();
     fillTable(results, run);
     if (recorder)
