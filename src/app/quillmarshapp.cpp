@@ -95,9 +95,14 @@ void QuillmarshApp::openHistory(UserMessages &messages)
     m_recorder = std::make_unique<HistoryRecorder>(m_history.get(), &m_queryWindow->scheduler(), [this] {
         const KeywordFilter filter = m_queryWindow->keywordFilter();
         const CrawlSettings &crawl = m_queryWindow->scheduler().crawlSettings();
-        return history::RunOptions{filter.boxText,      filter.boxText,    filter.mustContain,
-                                   filter.excludedWords, m_session->userinfoLine(1), crawl.maxKeywords,
-                                   crawl.maxDepth,       crawl.retries};
+        return history::RunOptions{filter.boxText,
+                                   filter.boxText,
+                                   filter.mustContain,
+                                   filter.excludedWords,
+                                   m_session->userinfoLine(1),
+                                   crawl.maxKeywords,
+                                   crawl.maxDepth,
+                                   crawl.retries};
     });
     connect(m_recorder.get(), &HistoryRecorder::stopped, this,
             [&messages](const QString &text) { messages.showPlain(text); });

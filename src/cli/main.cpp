@@ -8,9 +8,9 @@
 #include "cli/interruptwatcher.h"
 #include "cli/passwordsource.h"
 #include "common/apperror.h"
+#include "common/datafolder.h"
 #include "common/marketcookie.h"
 #include "common/marketprofile.h"
-#include "common/datafolder.h"
 #include "history/historydatabase.h"
 #include "history/historyrecorder.h"
 #include "history/runcomparison.h"
@@ -42,7 +42,8 @@ const char usageText[] =
     "                            [--csv FILE | --format csv|csv-utf8|xlsx|json [--out FILE]]\n"
     "                            [--fetch-timeout MS] [--profile FILE]\n"
     "                            [--parallel N] [--retries N] [--delay MS] [--jitter MS]\n"
-    "                            [--max-keywords N] [--max-depth D] [--cookie-file FILE] [--no-history] SEED\n"
+    "                            [--max-keywords N] [--max-depth D] [--cookie-file FILE] [--no-history] "
+    "SEED\n"
     "       quillmarsh-cli query --user USER --resume ID|last [--sort ...] [--csv FILE | --format ...]\n"
     "       quillmarsh-cli history\n"
     "       quillmarsh-cli export ID [--sort count|sales|price] [--csv FILE]\n"
@@ -326,16 +327,15 @@ int runQuery(const QueryOptions &options)
         return code;
 
     // The keyword box holds the seed for the whole batch.
-    const history::RunOptions runOptions =
-        resumed ? resumed->options
-                : history::RunOptions{options.seed,
-                                      options.seed,
-                                      options.mustContain,
-                                      options.excludedWords,
-                                      text::toGbk(options.user),
-                                      options.crawl.maxKeywords,
-                                      options.crawl.maxDepth,
-                                      options.crawl.retries};
+    const history::RunOptions runOptions = resumed ? resumed->options
+                                                   : history::RunOptions{options.seed,
+                                                                         options.seed,
+                                                                         options.mustContain,
+                                                                         options.excludedWords,
+                                                                         text::toGbk(options.user),
+                                                                         options.crawl.maxKeywords,
+                                                                         options.crawl.maxDepth,
+                                                                         options.crawl.retries};
     ResultsModel results;
     // Only the JSON lists each row's items; the other formats need not keep them.
     results.setKeepsListedItems(options.format == tableexport::Format::Json);

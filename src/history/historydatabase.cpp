@@ -465,10 +465,11 @@ QList<RunSummary> Database::runs()
 
 std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
 {
-    QSqlQuery &select = d->prepared(QStringLiteral("SELECT %1, filter_text, must_contain, user, "
-                                                   "rows_made_before, excluded_words, max_keywords, max_depth, "
-                                                   "retries FROM runs WHERE id = ?")
-                                        .arg(summaryColumns));
+    QSqlQuery &select =
+        d->prepared(QStringLiteral("SELECT %1, filter_text, must_contain, user, "
+                                   "rows_made_before, excluded_words, max_keywords, max_depth, "
+                                   "retries FROM runs WHERE id = ?")
+                        .arg(summaryColumns));
     select.addBindValue(id);
     d->exec(select);
     if (!select.next())
@@ -515,9 +516,10 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
     });
     // In the order they were numbered: a retried line's row comes after those
     // of the lines it was retried behind.
-    std::stable_sort(run.rows.begin(), run.rows.end(), [](const QList<QByteArray> &a, const QList<QByteArray> &b) {
-        return a.value(0).toInt() < b.value(0).toInt();
-    });
+    std::stable_sort(run.rows.begin(), run.rows.end(),
+                     [](const QList<QByteArray> &a, const QList<QByteArray> &b) {
+                         return a.value(0).toInt() < b.value(0).toInt();
+                     });
     run.rowsMade += int(run.rows.size());
     return run;
 }

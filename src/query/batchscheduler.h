@@ -69,7 +69,7 @@ public:
     struct Progress
     {
         QList<QByteArray> lines;
-        QList<int> parents; // one per line, KeywordQueue::NoParent for the seed
+        QList<int> parents;   // one per line, KeywordQueue::NoParent for the seed
         int nextPosition = 0; // the first line without an outcome
         // Lines after nextPosition that already have one: a retried line can
         // get its outcome after later lines.
