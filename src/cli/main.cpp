@@ -26,7 +26,8 @@ const char usageText[] =
     "                            [--csv FILE] [--fetch-timeout MS] SEED\n"
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
     "query logs in, walks the related searches from SEED and writes the table as CSV\n"
-    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n";
+    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n"
+    "quillmarsh-cli --help prints this text, --version the program's version.\n";
 
 constexpr int abortSettleMs = 50;
 
@@ -150,6 +151,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillmarsh-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION));
     // Each command parses its own options; the program name stands first for the parser.
     QStringList arguments = QCoreApplication::arguments();
     const QString command = arguments.size() > 1 ? arguments.takeAt(1) : QString();
@@ -159,6 +161,11 @@ int main(int argc, char *argv[])
         return query(arguments);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         std::fputs(usageText, stdout);
+        return Success;
+    }
+    if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
+        consoleoutput::printLine(QCoreApplication::applicationName() + u' ' +
+                                 QCoreApplication::applicationVersion());
         return Success;
     }
     return usageError(command.isEmpty() ? QStringLiteral("no command")
