@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick
+    dpkg-dev help2man lintian desktop-file-utils appstream xdotool bash-completion
 )
 missing=()
 for p in "${packages[@]}"; do
