@@ -1,6 +1,6 @@
 // The account service's profile answer: any bytes a server may send back,
 // read the way the login reads them.
-#include "app/apperror.h"
+#include "common/apperror.h"
 #include "login/profileanswer.h"
 #include "login/usersession.h"
 #include "text/bytetext.h"

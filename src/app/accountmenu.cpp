@@ -1,6 +1,6 @@
 #include "app/accountmenu.h"
 
-#include "app/skin.h"
+#include "login/skin.h"
 
 namespace {
 QAction *addEntry(QMenu *menu, const char *objectName, const char *caption, bool enabled = true)

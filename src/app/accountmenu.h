@@ -1,14 +1,12 @@
 #pragma once
 
-#include "login/userlogin.h"
-
 #include <QMenu>
 
 class QAction;
 
 // The tray icon's account menu. Its two forum entries start disabled; a login
 // with sync login enables them for the rest of the run.
-class AccountMenu final : public QMenu, public AccountMenuEntries
+class AccountMenu final : public QMenu
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(AccountMenu)
@@ -16,7 +14,8 @@ class AccountMenu final : public QMenu, public AccountMenuEntries
 public:
     explicit AccountMenu(QWidget *parent = nullptr);
 
-    void enableAccountEntries() override;
+    // Enables 我的帖子 and 修改密码.
+    void enableAccountEntries();
 
     QAction *const switchAccount;
     QAction *const hideWindows;

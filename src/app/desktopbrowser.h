@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/browser.h"
+#include "common/browser.h"
 
 // Browser through the desktop's URL handler. The desktop has no hidden show
 // state, so both states open the address normally.

@@ -1,4 +1,4 @@
-#include "app/application.h"
+#include "app/quillmarshapp.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,8 +1,8 @@
 #include "app/trayicon.h"
 
 #include "app/accountmenu.h"
-#include "app/browser.h"
-#include "app/skin.h"
+#include "common/browser.h"
+#include "login/skin.h"
 #include "login/usersession.h"
 #include "net/hosts.h"
 
@@ -102,5 +102,5 @@ void TrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
 
 void TrayIcon::openForumPage(const char *pathAndQuery)
 {
-    m_browser.open("http://" + hosts::accountHost() + pathAndQuery, Browser::Show::Hidden);
+    m_browser.open(hosts::accountUrl(pathAndQuery), Browser::Show::Hidden);
 }

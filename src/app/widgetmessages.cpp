@@ -1,6 +1,6 @@
 #include "app/widgetmessages.h"
 
-#include "app/skin.h"
+#include "login/skin.h"
 
 #include <QApplication>
 #include <QMessageBox>

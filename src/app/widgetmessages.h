@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/usermessages.h"
+#include "common/usermessages.h"
 
 class QWidget;
 

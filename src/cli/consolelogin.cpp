@@ -11,9 +11,9 @@ ConsoleLogin::ConsoleLogin(QByteArray user, QByteArray password)
 
 int ConsoleLogin::run()
 {
-    UserLogin login(m_session, *this, *this, *this, *this);
+    UserLogin login(m_session, *this, *this, *this);
     try {
-        if (login.userlogin(m_user, m_password) == LoginResult::Accepted)
+        if (login.logIn(m_user, m_password) == LoginResult::Accepted)
             return Success;
         showInformation(loginRefusedText());
         return LoginRefused;

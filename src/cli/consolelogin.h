@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/browser.h"
-#include "app/usermessages.h"
+#include "common/browser.h"
+#include "common/usermessages.h"
 #include "login/userlogin.h"
 #include "login/usersession.h"
 
@@ -10,7 +10,7 @@
 // The login as the command line runs it: the login routine the window uses,
 // with the console in the window's place. Sync login is never ticked (there is
 // no browser session to log in), and the boxes become lines on standard error.
-class ConsoleLogin final : public LoginForm, public AccountMenuEntries, public Browser, public UserMessages
+class ConsoleLogin final : public LoginForm, public Browser, public UserMessages
 {
 public:
     // Both GBK bytes, as the window would pass them.
@@ -24,7 +24,6 @@ public:
     QByteArray userNameText() const override { return m_user; }
     QByteArray passwordText() const override { return m_password; }
     bool syncLoginTicked() const override { return false; }
-    void enableAccountEntries() override {}
     void open(const QByteArray &address, Show show) override;
 
 protected:

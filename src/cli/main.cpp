@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
+#include <variant>
 
 namespace {
 
@@ -82,7 +84,19 @@ int writeTable(const ResultsModel &results, const QString &fileName)
     return Success;
 }
 
-int query(const QStringList &arguments)
+// What a query command asks for.
+struct QueryOptions
+{
+    QString user;
+    QByteArray seed; // GBK
+    bool mustContain = true;
+    QString sortBy;  // empty, "count", "sales" or "price"
+    QString csvFile; // empty: standard output
+    std::optional<int> fetchTimeoutMs;
+};
+
+// The options, or the problem to report as a usage error.
+std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &arguments)
 {
     const QCommandLineOption user(QStringLiteral("user"), {}, QStringLiteral("USER"));
     const QCommandLineOption noMustContain(QStringLiteral("no-must-contain"));
@@ -92,30 +106,53 @@ int query(const QStringList &arguments)
     QCommandLineParser parser;
     parser.addOptions({user, noMustContain, sort, csv, fetchTimeout});
     if (!parser.parse(arguments))
-        return usageError(parser.errorText());
+        return parser.errorText();
     if (!parser.isSet(user))
-        return usageError(QStringLiteral("query needs --user"));
+        return QStringLiteral("query needs --user");
     if (parser.positionalArguments().size() != 1)
-        return usageError(QStringLiteral("query takes one seed keyword"));
-    const QString sortBy = parser.value(sort);
-    if (parser.isSet(sort) && sortBy != QLatin1String("count") && sortBy != QLatin1String("sales") &&
-        sortBy != QLatin1String("price"))
-        return usageError(QStringLiteral("--sort takes count, sales or price"));
-    bool timeoutOk = true;
-    const int timeoutMs = parser.isSet(fetchTimeout) ? parser.value(fetchTimeout).toInt(&timeoutOk) : 0;
-    if (!timeoutOk || timeoutMs < 0)
-        return usageError(QStringLiteral("--fetch-timeout takes milliseconds"));
+        return QStringLiteral("query takes one seed keyword");
 
-    ConsoleLogin attempt(text::toGbk(parser.value(user)), password());
+    QueryOptions options;
+    options.user = parser.value(user);
+    options.seed = text::toGbk(parser.positionalArguments().first());
+    options.mustContain = !parser.isSet(noMustContain);
+    options.sortBy = parser.value(sort);
+    if (parser.isSet(sort) && options.sortBy != QLatin1String("count") &&
+        options.sortBy != QLatin1String("sales") && options.sortBy != QLatin1String("price"))
+        return QStringLiteral("--sort takes count, sales or price");
+    options.csvFile = parser.value(csv);
+    if (parser.isSet(fetchTimeout)) {
+        bool timeoutOk = true;
+        options.fetchTimeoutMs = parser.value(fetchTimeout).toInt(&timeoutOk);
+        if (!timeoutOk || *options.fetchTimeoutMs < 0)
+            return QStringLiteral("--fetch-timeout takes milliseconds");
+    }
+    return options;
+}
+
+void sortTable(ResultsModel &results, const QString &sortBy)
+{
+    if (sortBy == QLatin1String("count"))
+        results.sortByItemCount();
+    else if (sortBy == QLatin1String("sales"))
+        results.sortBySales();
+    else if (sortBy == QLatin1String("price"))
+        results.sortByPrice();
+}
+
+// Logs in, runs one batch from the seed until it ends or Ctrl-C stops it, and
+// writes the table.
+int runQuery(const QueryOptions &options)
+{
+    ConsoleLogin attempt(text::toGbk(options.user), password());
     if (const int code = attempt.run(); code != Success)
         return code;
 
     // The keyword box holds the seed for the whole batch.
-    const QByteArray seed = text::toGbk(parser.positionalArguments().first());
     ResultsModel results;
-    BatchRun batch(&results, KeywordFilter{seed, !parser.isSet(noMustContain)});
-    if (parser.isSet(fetchTimeout))
-        batch.setFetchTimeout(timeoutMs);
+    BatchRun batch(&results, KeywordFilter{options.seed, options.mustContain});
+    if (options.fetchTimeoutMs)
+        batch.setFetchTimeout(*options.fetchTimeoutMs);
     InterruptWatcher interrupts;
     bool interrupted = false;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &batch, [&] {
@@ -124,7 +161,7 @@ int query(const QStringList &arguments)
     });
     QEventLoop loop;
     QObject::connect(&batch, &BatchRun::finished, &loop, &QEventLoop::quit);
-    if (!batch.start(seed))
+    if (!batch.start(options.seed))
         return UsageError;
     loop.exec();
     if (interrupted) {
@@ -135,14 +172,17 @@ int query(const QStringList &arguments)
         loop.exec();
     }
 
-    if (sortBy == QLatin1String("count"))
-        results.sortByItemCount();
-    else if (sortBy == QLatin1String("sales"))
-        results.sortBySales();
-    else if (sortBy == QLatin1String("price"))
-        results.sortByPrice();
-    const int code = writeTable(results, parser.value(csv));
+    sortTable(results, options.sortBy);
+    const int code = writeTable(results, options.csvFile);
     return code == Success && interrupted ? Interrupted : code;
+}
+
+int query(const QStringList &arguments)
+{
+    const auto parsed = parseQueryOptions(arguments);
+    if (const auto *problem = std::get_if<QString>(&parsed))
+        return usageError(*problem);
+    return runQuery(std::get<QueryOptions>(parsed));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "login/credentials.h"
 
-#include "app/apperror.h"
+#include "common/apperror.h"
 #include "text/bytetext.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "login/profileanswer.h"
 
-#include "app/apperror.h"
+#include "common/apperror.h"
 #include "login/usersession.h"
 #include "text/gbk.h"
 

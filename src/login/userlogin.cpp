@@ -1,7 +1,7 @@
 #include "login/userlogin.h"
 
-#include "app/browser.h"
-#include "app/usermessages.h"
+#include "common/browser.h"
+#include "common/usermessages.h"
 #include "login/profileanswer.h"
 #include "login/usersession.h"
 #include "net/hosts.h"
@@ -9,13 +9,12 @@
 
 #include <QScopeGuard>
 
-UserLogin::UserLogin(UserSession &session, LoginForm &form, AccountMenuEntries &entries, Browser &browser,
-                     UserMessages &messages)
-    : m_session(session), m_form(form), m_entries(entries), m_browser(browser), m_messages(messages)
+UserLogin::UserLogin(UserSession &session, LoginForm &form, Browser &browser, UserMessages &messages)
+    : m_session(session), m_form(form), m_browser(browser), m_messages(messages)
 {
 }
 
-LoginResult UserLogin::userlogin(const QByteArray &user, const QByteArray &password)
+LoginResult UserLogin::logIn(const QByteArray &user, const QByteArray &password)
 {
     // The exchange runs the event loop, so the window could start another login
     // meanwhile; two attempts at once would mix their profiles.
@@ -25,12 +24,11 @@ LoginResult UserLogin::userlogin(const QByteArray &user, const QByteArray &passw
     const auto endPending = qScopeGuard([this] { m_pending = false; });
 
     m_session.resetUserinfo();
-    const QByteArray service = "http://" + hosts::accountHost();
     QList<QByteArray> answerLines;
     try {
         const AccountRequest request(m_requestSettings);
-        answerLines = text::splitLines(request.get(service + "/click_user.asp?user=" + user +
-                                                   "&pass=" + password + "&softname=Tolvanic"));
+        answerLines = text::splitLines(request.get(
+            hosts::accountUrl("/click_user.asp?user=" + user + "&pass=" + password + "&softname=Tolvanic")));
     } catch (const AccountRequestError &) {
         m_messages.showPlain(QString::fromUtf8("网络不通。"));
     }
@@ -39,9 +37,10 @@ LoginResult UserLogin::userlogin(const QByteArray &user, const QByteArray &passw
         return LoginResult::Refused;
 
     if (m_form.syncLoginTicked()) {
-        m_browser.open(service + "/jump.asp?user=" + m_form.userNameText() + "&pass=" + m_form.passwordText(),
-                       Browser::Show::Hidden);
-        m_entries.enableAccountEntries();
+        m_browser.open(
+            hosts::accountUrl("/jump.asp?user=" + m_form.userNameText() + "&pass=" + m_form.passwordText()),
+            Browser::Show::Hidden);
+        Q_EMIT syncLoginDone();
     }
     m_session.setLoggedin(1);
     return LoginResult::Accepted;

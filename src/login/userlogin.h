@@ -3,9 +3,9 @@
 #include "net/accountrequest.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
-class AccountMenuEntries;
 class Browser;
 class UserMessages;
 class UserSession;
@@ -20,14 +20,6 @@ public:
     virtual bool syncLoginTicked() const = 0;
 };
 
-// The tray menu's "我的帖子" and "修改密码" entries, enabled by a login with sync login.
-class AccountMenuEntries
-{
-public:
-    virtual ~AccountMenuEntries() = default;
-    virtual void enableAccountEntries() = 0;
-};
-
 // What the login window (and the command line) says after a refused login.
 QString loginRefusedText();
 
@@ -38,25 +30,31 @@ enum class LoginResult
     Busy, // a login is already pending; nothing was done
 };
 
-// `userlogin`: one attempt against the account service. Errors in the answer
+// One login attempt against the account service. Errors in the answer
 // (not well-formed XML, missing fields) are thrown as AppError for the caller's
 // standard error box. The exchange keeps the event loop running while it waits.
-class UserLogin
+class UserLogin final : public QObject
 {
-public:
-    UserLogin(UserSession &session, LoginForm &form, AccountMenuEntries &entries, Browser &browser,
-              UserMessages &messages);
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(UserLogin)
 
-    LoginResult userlogin(const QByteArray &user, const QByteArray &password);
+public:
+    UserLogin(UserSession &session, LoginForm &form, Browser &browser, UserMessages &messages);
+
+    LoginResult logIn(const QByteArray &user, const QByteArray &password);
     bool isPending() const { return m_pending; }
 
     // Time-outs and limits of the exchange; tests shorten them.
     void setRequestSettings(const AccountRequest::Settings &settings) { m_requestSettings = settings; }
 
+Q_SIGNALS:
+    // An accepted login with sync login ticked has signed the browser in to
+    // the forum, whose pages the tray menu can now open.
+    void syncLoginDone();
+
 private:
     UserSession &m_session;
     LoginForm &m_form;
-    AccountMenuEntries &m_entries;
     Browser &m_browser;
     UserMessages &m_messages;
     AccountRequest::Settings m_requestSettings;

@@ -22,6 +22,11 @@ QByteArray accountHost()
     return hostFromEnvironment("QUILLMARSH_ACCOUNT_HOST", "bbs.corvyn.com");
 }
 
+QByteArray accountUrl(QByteArrayView pathAndQuery)
+{
+    return "http://" + accountHost() + pathAndQuery.toByteArray();
+}
+
 QByteArray marketSearchUrl(const QByteArray &keyword)
 {
     return "http://" + marketHost() + "/search?q=" + keyword + "&sort=sale-desc";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 // The two servers the program talks to. Each is a built-in constant that an
 // environment variable overrides (host or host:port), read at every use so a
@@ -11,6 +12,9 @@ namespace hosts {
 QByteArray marketHost();
 // QUILLMARSH_ACCOUNT_HOST, else the forum's account service host.
 QByteArray accountHost();
+
+// An address on the account service: pathAndQuery starts with '/'.
+QByteArray accountUrl(QByteArrayView pathAndQuery);
 
 // The marketplace's search page for a keyword, sorted by sales. The keyword's
 // GBK bytes go in unescaped ("&" in a keyword splits the query); the fetcher

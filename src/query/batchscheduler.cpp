@@ -1,7 +1,7 @@
 #include "query/batchscheduler.h"
 
 #include "net/hosts.h"
-#include "net/tmyhttpget.h"
+#include "net/pagefetcher.h"
 #include "query/pageparser.h"
 #include "results/resultsmodel.h"
 #include "text/gbk.h"
@@ -25,18 +25,18 @@ public:
     KeywordQueue queue;
     QTimer dispatchTimer;
     QTimer endCheckTimer;
-    int fetchTimeoutMs = THTTPGet::DefaultFetchTimeoutMs;
-    qint64 fetchBodyLimit = THTTPGet::DefaultBodyLimit;
-    int querypos = 0;
-    int rowcount = 0;
+    int fetchTimeoutMs = PageFetcher::DefaultFetchTimeoutMs;
+    qint64 fetchBodyLimit = PageFetcher::DefaultBodyLimit;
+    int nextPosition = 0;
+    int rowsMade = 0;
     int failedCount = 0;
     bool batchButtonEnabled = true;
     // The one fetch in flight, if any.
-    QPointer<Tmyhttpget> request;
+    QPointer<PageFetcher> fetcher;
 };
 
 BatchScheduler::BatchScheduler(ResultsModel *results, FilterSource filter, QObject *parent)
-    : QObject(parent), d(new Private(results, std::move(filter)))
+    : QObject(parent), d(std::make_unique<Private>(results, std::move(filter)))
 {
     d->dispatchTimer.setSingleShot(true);
     d->dispatchTimer.setInterval(1);
@@ -45,10 +45,7 @@ BatchScheduler::BatchScheduler(ResultsModel *results, FilterSource filter, QObje
     connect(&d->endCheckTimer, &QTimer::timeout, this, &BatchScheduler::checkEnd);
 }
 
-BatchScheduler::~BatchScheduler()
-{
-    delete d;
-}
+BatchScheduler::~BatchScheduler() = default;
 
 void BatchScheduler::setDispatchInterval(int ms)
 {
@@ -99,23 +96,22 @@ bool BatchScheduler::start(const QByteArray &seed)
 void BatchScheduler::stop()
 {
     d->queue.clear();
-    d->querypos = 0;
+    d->nextPosition = 0;
     setBatchButtonEnabled(true);
     d->dispatchTimer.stop();
     d->endCheckTimer.stop();
     // Its page, should it still come, belongs to no batch.
-    if (d->request)
-        release(d->request);
+    releaseFetch();
 }
 
-int BatchScheduler::querypos() const
+int BatchScheduler::nextPosition() const
 {
-    return d->querypos;
+    return d->nextPosition;
 }
 
-int BatchScheduler::rowcount() const
+int BatchScheduler::rowsMade() const
 {
-    return d->rowcount;
+    return d->rowsMade;
 }
 
 int BatchScheduler::queueCount() const
@@ -140,47 +136,44 @@ const KeywordQueue &BatchScheduler::queue() const
 
 void BatchScheduler::dispatchNext()
 {
-    const QByteArray keyword = d->queue.line(d->querypos);
-    if (!keyword.isEmpty())
-        fetch(keyword);
-    ++d->querypos;
+    if (!d->queue.line(d->nextPosition).isEmpty())
+        fetch(d->nextPosition);
+    ++d->nextPosition;
     Q_EMIT totalTextChanged(QStringLiteral("总：") + QString::number(d->queue.count() - 1));
 }
 
-void BatchScheduler::fetch(const QByteArray &keyword)
+void BatchScheduler::fetch(int position)
 {
-    auto *request = new Tmyhttpget(this);
-    request->setBinaryData(false);
-    request->setUseCache(false);
-    request->setAgent(searchAgent);
-    request->setUrl(hosts::marketSearchUrl(keyword));
-    request->setFetchTimeout(d->fetchTimeoutMs);
-    request->setBodyLimit(d->fetchBodyLimit);
-    request->keyword = keyword;
-    connect(request, &THTTPGet::doneString, this,
-            [this, request](THTTPGet *, const QByteArray &page) { pageArrived(request, page); });
-    connect(request, &THTTPGet::error, this, [this, request] { fetchFailed(request); });
-    d->request = request;
-    request->StartFetch();
+    auto *fetcher = new PageFetcher(this);
+    fetcher->setUserAgent(searchAgent);
+    fetcher->setUrl(hosts::marketSearchUrl(d->queue.line(position)));
+    fetcher->setFetchTimeout(d->fetchTimeoutMs);
+    fetcher->setBodyLimit(d->fetchBodyLimit);
+    connect(fetcher, &PageFetcher::finished, this,
+            [this, position](const QByteArray &page) { pageArrived(position, page); });
+    connect(fetcher, &PageFetcher::failed, this, &BatchScheduler::fetchFailed);
+    d->fetcher = fetcher;
+    fetcher->start();
 }
 
-void BatchScheduler::pageArrived(Tmyhttpget *request, const QByteArray &page)
+void BatchScheduler::pageArrived(int position, const QByteArray &page)
 {
-    release(request);
-    const pageparser::Harvest harvest = pageparser::parse(page, request->keyword, d->queue, d->filter());
+    releaseFetch();
+    const pageparser::Harvest harvest =
+        pageparser::parse(page, d->queue.line(position), d->queue, d->filter());
     for (const QByteArray &keyword : harvest.keywords)
-        d->queue.append(keyword);
+        d->queue.append(keyword, position);
     if (harvest.row) {
         ResultRow row = *harvest.row;
-        row[ResultsModel::Number] = QByteArray::number(++d->rowcount);
+        row[ResultsModel::Number] = QByteArray::number(++d->rowsMade);
         d->results->addRow(row);
     }
     pageDone();
 }
 
-void BatchScheduler::fetchFailed(Tmyhttpget *request)
+void BatchScheduler::fetchFailed()
 {
-    release(request);
+    releaseFetch();
     ++d->failedCount;
     Q_EMIT failedCountChanged(d->failedCount);
     pageDone();
@@ -188,23 +181,25 @@ void BatchScheduler::fetchFailed(Tmyhttpget *request)
 
 void BatchScheduler::pageDone()
 {
-    Q_EMIT doneTextChanged(QStringLiteral("完成：") + QString::number(d->querypos));
+    Q_EMIT doneTextChanged(QStringLiteral("完成：") + QString::number(d->nextPosition));
     d->dispatchTimer.start();
 }
 
-void BatchScheduler::release(Tmyhttpget *request)
+void BatchScheduler::releaseFetch()
 {
+    if (!d->fetcher)
+        return;
     // Deleted once its completion has returned: the fetcher still runs after
     // its signal, and a long batch must not keep one object per keyword.
-    request->disconnect(this);
-    request->deleteLater();
-    d->request = nullptr;
+    d->fetcher->disconnect(this);
+    d->fetcher->deleteLater();
+    d->fetcher = nullptr;
 }
 
 void BatchScheduler::checkEnd()
 {
     // Lines remain, or the last one dispatched is still being fetched.
-    if (d->queue.count() >= d->querypos)
+    if (d->queue.count() >= d->nextPosition)
         return;
     // Disarmed before announcing: the message may be shown in a modal box
     // whose event loop would otherwise run this check again.

@@ -7,9 +7,10 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 
+class PageFetcher;
 class ResultsModel;
-class Tmyhttpget;
 
 // Runs batch queries: start, dispatch tick, end check and stop, with at most
 // one page fetch in flight. The window passes its live controls through the
@@ -45,8 +46,10 @@ public:
     // The stop button.
     void stop();
 
-    int querypos() const;
-    int rowcount() const;
+    // The queue line the next dispatch takes (0-based).
+    int nextPosition() const;
+    // Rows this scheduler has numbered, over all its batches.
+    int rowsMade() const;
     int queueCount() const;
     // Keywords of this batch whose page could not be fetched; reset by start.
     int failedCount() const;
@@ -56,7 +59,7 @@ public:
 Q_SIGNALS:
     void message(const QString &text);          // "请输入关键词！", "查询完成！"
     void totalTextChanged(const QString &text); // status panel 1: "总：" + count - 1
-    void doneTextChanged(const QString &text);  // status panel 2: "完成：" + querypos
+    void doneTextChanged(const QString &text);  // status panel 2: "完成：" + nextPosition
     void batchButtonEnabledChanged(bool enabled);
     void failedCountChanged(int failed);
     void ended(); // the batch has drained and its end was announced
@@ -65,13 +68,13 @@ private:
     class Private;
 
     void dispatchNext();
-    void fetch(const QByteArray &keyword);
-    void pageArrived(Tmyhttpget *request, const QByteArray &page);
-    void fetchFailed(Tmyhttpget *request);
+    void fetch(int position);
+    void pageArrived(int position, const QByteArray &page);
+    void fetchFailed();
     void pageDone();
-    void release(Tmyhttpget *request);
+    void releaseFetch();
     void checkEnd();
     void setBatchButtonEnabled(bool enabled);
 
-    Private *d;
+    std::unique_ptr<Private> d;
 };

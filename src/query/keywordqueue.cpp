@@ -21,8 +21,10 @@ bool KeywordQueue::holds(QByteArrayView text) const
     return !m_slots.isEmpty() && m_slots[slotFor(text, hashOf(text))].lineAfter != 0;
 }
 
-void KeywordQueue::append(const QByteArray &line)
+void KeywordQueue::append(const QByteArray &line, int parent)
 {
+    const bool hasParent = parent >= 0 && parent < m_links.size();
+    m_links.append({hasParent ? parent : NoParent, hasParent ? m_links[parent].depth + 1 : 0});
     m_bytes.append(line);
     m_ends.append(m_bytes.size());
     if (m_ends.size() * 2 > m_slots.size()) {
@@ -39,6 +41,7 @@ void KeywordQueue::clear()
 {
     m_bytes = {};
     m_ends = {};
+    m_links = {};
     m_slots = {};
 }
 

@@ -21,8 +21,16 @@ public:
     QByteArray line(int i) const;
     // Some line equals text with ASCII letter case ignored (text::foldCase).
     bool holds(QByteArrayView text) const;
-    void append(const QByteArray &line);
+    // parent: the line whose page gave this one, or NoParent for the seed. A
+    // line is one level deeper than its parent.
+    void append(const QByteArray &line, int parent = NoParent);
     void clear();
+
+    static constexpr int NoParent = -1;
+    // Line i's parent line, NoParent for the seed or past the end.
+    int parent(int i) const { return i >= 0 && i < m_links.size() ? m_links[i].parent : NoParent; }
+    // How many pages lie between the seed and line i: 0 for the seed.
+    int depth(int i) const { return i >= 0 && i < m_links.size() ? m_links[i].depth : 0; }
 
 private:
     // Open addressing with linear probing: a slot holds the hash of a folded
@@ -50,6 +58,12 @@ private:
     // short lines would otherwise cost a heap block each.
     QByteArray m_bytes;
     QList<qsizetype> m_ends;
+    struct Link
+    {
+        qint32 parent;
+        qint32 depth;
+    };
+    QList<Link> m_links; // one per line
     QList<Slot> m_slots; // a power of two in size, at most half used
     size_t m_seed;
 };

@@ -79,9 +79,9 @@ QList<QByteArray> relatedPieces(QByteArrayView page)
         return {};
     QByteArray lines;
     lines.reserve(block.size() + 64);
-    for (const QByteArray &part : text::splitstr(block, QByteArrayLiteral("<dd>")))
+    for (const QByteArray &part : text::split(block, QByteArrayLiteral("<dd>")))
         lines.append(part).append("\r\n");
-    return text::splitstr(lines, QByteArrayLiteral("</dd>"));
+    return text::split(lines, QByteArrayLiteral("</dd>"));
 }
 
 // The text of a piece between its first ">" and the "<" after it, without

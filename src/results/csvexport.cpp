@@ -1,6 +1,6 @@
 #include "results/csvexport.h"
 
-#include "app/apperror.h"
+#include "common/apperror.h"
 #include "results/resultsmodel.h"
 
 #include <QBuffer>

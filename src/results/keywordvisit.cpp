@@ -1,6 +1,6 @@
 #include "results/keywordvisit.h"
 
-#include "app/browser.h"
+#include "common/browser.h"
 #include "net/hosts.h"
 #include "results/resultsmodel.h"
 

@@ -3,8 +3,6 @@
 #include "text/gbk.h"
 
 #include <QCollator>
-#include <QDateTime>
-#include <QLocale>
 #include <algorithm>
 #include <charconv>
 #include <iterator>
@@ -22,7 +20,12 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// The orders of the three sort kinds. Each is made for one direction, turns
+int sign(double x)
+{
+    return x < 0 ? -1 : (x > 0 ? 1 : 0);
+}
+
+// The orders of the sort kinds. Each is made for one direction, turns
 // a cell into a key once per sort and compares keys, so a sort reads every
 // cell only once.
 
@@ -37,7 +40,7 @@ struct TextOrder
     Key key(QByteArrayView cell) const { return text::fromGbk(cell); }
     int compare(const Key &a, const Key &b) const
     {
-        const int result = ResultsModel::comparesign(collator.compare(a, b));
+        const int result = sign(collator.compare(a, b));
         return ascending ? result : -result;
     }
 
@@ -59,7 +62,7 @@ ValueKey orientedValue(std::optional<double> value, bool ascending)
 
 int compareValues(ValueKey a, ValueKey b)
 {
-    return ResultsModel::comparesign(a - b);
+    return sign(a - b);
 }
 
 struct NumberOrder
@@ -72,37 +75,15 @@ struct NumberOrder
     bool ascending;
 };
 
-struct DateTimeOrder
-{
-    using Key = ValueKey;
-    explicit DateTimeOrder(bool ascending) : ascending(ascending) {}
-    Key key(QByteArrayView cell) const
-    {
-        const QDateTime value = locale.toDateTime(text::fromGbk(cell), QLocale::ShortFormat);
-        return orientedValue(
-            value.isValid() ? std::optional<double>(value.toMSecsSinceEpoch()) : std::nullopt, ascending);
-    }
-    int compare(Key a, Key b) const { return compareValues(a, b); }
-
-    QLocale locale = QLocale::system();
-    bool ascending;
-};
-
-// Calls visit with the order of the kind; does nothing for an unknown kind,
-// under which all rows compare equal.
-template <typename Visit> void withOrder(quint8 kind, bool ascending, Visit &&visit)
+// Calls visit with the order of the kind.
+template <typename Visit> void withOrder(ResultsModel::SortKind kind, bool ascending, Visit &&visit)
 {
     switch (kind) {
-    case ResultsModel::TextKind:
+    case ResultsModel::SortKind::Text:
         visit(TextOrder(ascending));
         break;
-    case ResultsModel::NumericKind:
+    case ResultsModel::SortKind::Numeric:
         visit(NumberOrder(ascending));
-        break;
-    case ResultsModel::DateTimeKind:
-        visit(DateTimeOrder(ascending));
-        break;
-    default:
         break;
     }
 }
@@ -179,30 +160,30 @@ QList<QByteArray> ResultsModel::headers()
 
 void ResultsModel::sortByItemCount()
 {
-    sortlist(ItemCount, NumericKind, 1);
+    sort(ItemCount, SortKind::Numeric, Qt::AscendingOrder);
 }
 
 void ResultsModel::sortBySales()
 {
-    sortlist(Sales, NumericKind, 0);
+    sort(Sales, SortKind::Numeric, Qt::DescendingOrder);
 }
 
 void ResultsModel::sortByPrice()
 {
-    sortlist(Price, NumericKind, 1);
+    sort(Price, SortKind::Numeric, Qt::AscendingOrder);
 }
 
-void ResultsModel::sortlist(int column, quint8 kind, quint8 ascending)
+void ResultsModel::sort(int column, SortKind kind, Qt::SortOrder order)
 {
     if (!isColumn(column) || m_rows.size() < 2)
         return;
-    withOrder(kind, ascending != 0, [&](const auto &order) {
-        using Key = typename std::decay_t<decltype(order)>::Key;
+    withOrder(kind, order == Qt::AscendingOrder, [&](const auto &rowOrder) {
+        using Key = typename std::decay_t<decltype(rowOrder)>::Key;
         // Keys in the order rows were added, which is the order they lie in memory.
         std::vector<Key> keys;
         keys.reserve(m_rows.size());
         for (const StoredRow &row : std::as_const(m_rows))
-            keys.push_back(order.key(cellOf(row, column)));
+            keys.push_back(rowOrder.key(cellOf(row, column)));
         struct Entry
         {
             Key key;
@@ -213,7 +194,7 @@ void ResultsModel::sortlist(int column, quint8 kind, quint8 ascending)
         for (int position = 0; position < m_order.size(); ++position)
             entries.push_back({std::move(keys[m_order[position]]), position});
         std::stable_sort(entries.begin(), entries.end(),
-                         [&](const Entry &a, const Entry &b) { return order.compare(a.key, b.key) < 0; });
+                         [&](const Entry &a, const Entry &b) { return rowOrder.compare(a.key, b.key) < 0; });
 
         Q_EMIT layoutAboutToBeChanged({}, VerticalSortHint);
         QList<int> sorted(m_order.size());
@@ -231,27 +212,6 @@ void ResultsModel::sortlist(int column, quint8 kind, quint8 ascending)
         changePersistentIndexList(from, to);
         Q_EMIT layoutChanged({}, VerticalSortHint);
     });
-}
-
-int ResultsModel::sortproc(const ResultRow &a, const ResultRow &b, const SortParameters &parameters)
-{
-    int result = 0;
-    if (isColumn(parameters.column)) {
-        withOrder(parameters.kind, parameters.ascending != 0, [&](const auto &order) {
-            result = order.compare(order.key(a[parameters.column]), order.key(b[parameters.column]));
-        });
-    }
-    return result;
-}
-
-QByteArray ResultsModel::getnum(QByteArrayView text)
-{
-    QByteArray digits;
-    for (const char c : text) {
-        if (isDigit(c))
-            digits.append(c);
-    }
-    return digits;
 }
 
 std::optional<double> ResultsModel::numberIn(QByteArrayView text)

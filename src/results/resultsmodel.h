@@ -32,19 +32,12 @@ public:
         Description,
         ColumnCount
     };
-    // How two cells compare; any other kind makes every row compare equal.
-    enum SortKind : quint8
+    // How two cells compare: text by the locale with letter case ignored,
+    // numbers by numberIn.
+    enum class SortKind : quint8
     {
-        TextKind = 0,
-        NumericKind = 1,
-        DateTimeKind = 2
-    };
-
-    struct SortParameters
-    {
-        int column = Number;
-        quint8 kind = TextKind;
-        quint8 ascending = 1; // zero: larger values first
+        Text,
+        Numeric,
     };
 
     explicit ResultsModel(QObject *parent = nullptr);
@@ -66,16 +59,11 @@ public:
     void sortBySales();     // most sales first
     void sortByPrice();     // lowest price first
 
-    // Reorders all rows by sortproc; rows that compare equal keep their order.
-    void sortlist(int column, quint8 kind, quint8 ascending);
-    // Negative when row a goes before row b. Text compares by the locale with
-    // letter case ignored; numeric by numberIn; date and time by the system
-    // locale's short format. A cell without a number (or date) goes after all
-    // that have one, whichever the direction.
-    static int sortproc(const ResultRow &a, const ResultRow &b, const SortParameters &parameters);
-    // The text's ASCII digits in order: "25.00" gives "2500", "-5" gives "5".
-    static QByteArray getnum(QByteArrayView text);
-    static int comparesign(double x) { return x < 0 ? -1 : (x > 0 ? 1 : 0); }
+    // Reorders all rows by the column's cells; rows that compare equal keep
+    // their order. A cell without a number goes after all that have one,
+    // whichever the direction.
+    using QAbstractTableModel::sort;
+    void sort(int column, SortKind kind, Qt::SortOrder order);
     // The first decimal number in the text: "," between digit groups is
     // skipped, one "." starts the fraction, a sign is not read ("-5" is 5).
     // One too large for a double reads as the largest double. None when the

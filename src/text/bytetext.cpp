@@ -41,7 +41,7 @@ QByteArray deleteEvery(QByteArrayView text, QByteArrayView x)
     return result;
 }
 
-QList<QByteArray> splitstr(QByteArrayView text, QByteArrayView delimiter)
+QList<QByteArray> split(QByteArrayView text, QByteArrayView delimiter)
 {
     QList<QByteArray> parts;
     if (text.isEmpty())

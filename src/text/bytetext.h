@@ -25,7 +25,7 @@ QByteArray deleteEvery(QByteArrayView text, QByteArrayView x);
 
 // The parts between successive non-overlapping occurrences of delimiter plus
 // the remainder: k occurrences give k + 1 parts. An empty text gives no parts.
-QList<QByteArray> splitstr(QByteArrayView text, QByteArrayView delimiter);
+QList<QByteArray> split(QByteArrayView text, QByteArrayView delimiter);
 
 // Lines ending at CR, LF or CR LF; a zero byte ends the text. A final line
 // without a line end still counts; nothing after the last line end does.

@@ -1,8 +1,8 @@
 #include "app/accountmenu.h"
-#include "app/application.h"
-#include "login/tform1.h"
+#include "app/quillmarshapp.h"
+#include "login/loginwindow.h"
 #include "login/usersession.h"
-#include "query/tform2.h"
+#include "query/querywindow.h"
 #include "rawhttpserver.h"
 #include "recorders.h"
 #include "resultpage.h"
@@ -97,8 +97,8 @@ public:
     }
     Q_DISABLE_COPY_MOVE(ProgramFixture)
 
-    TForm1 &form1() { return program->loginWindow(); }
-    TForm2 &form2() { return program->queryWindow(); }
+    LoginWindow &form1() { return program->loginWindow(); }
+    QueryWindow &form2() { return program->queryWindow(); }
     AccountMenu &menu() { return program->accountMenu(); }
 
     void logIn(const QString &user, const QString &password)
@@ -219,7 +219,7 @@ void TstProgram::switchAccountDuringBatch()
     fixture.logIn(QStringLiteral("demo"), QStringLiteral("demo"));
     QTRY_VERIFY(fixture.form2().isVisible());
     fixture.form2().findChild<QLineEdit *>(QStringLiteral("Edit1"))->setText(QStringLiteral("seed"));
-    fixture.form2().Button4Click();
+    fixture.form2().startBatch();
     QTRY_VERIFY(fixture.form2().results().rowCount() >= 2);
 
     fixture.menu().switchAccount->trigger();
@@ -235,7 +235,7 @@ void TstProgram::switchAccountDuringBatch()
     QVERIFY(fixture.form2().results().rowCount() > rowsAtSwitch + 2);
     QCOMPARE(fixture.form2().windowTitle(),
              QString::fromUtf8("Quillmarsh 1.0 帐号:second 积分：7 电子邮件：second@example.com"));
-    fixture.form2().Button5Click();
+    fixture.form2().stopBatch();
 }
 
 void TstProgram::trayBringsBackWindowByLoggedin()
@@ -284,7 +284,7 @@ void TstProgram::programEnds()
         fixture.logIn(QStringLiteral("demo"), QStringLiteral("demo"));
         QTRY_VERIFY(fixture.form2().isVisible());
         fixture.form2().findChild<QLineEdit *>(QStringLiteral("Edit1"))->setText(QStringLiteral("seed"));
-        fixture.form2().Button4Click();
+        fixture.form2().startBatch();
     }
     QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
     const int exitCode = fixture.runUntilEnd([&] {

@@ -79,8 +79,7 @@ void TstTrayIcon::menuEntriesAtStart()
 void TstTrayIcon::accountEntriesStayEnabled()
 {
     TrayFixture fixture(true);
-    AccountMenuEntries &entries = fixture.menu;
-    entries.enableAccountEntries();
+    fixture.menu.enableAccountEntries();
     fixture.menu.switchAccount->trigger();
     QVERIFY(fixture.menu.myPosts->isEnabled());
     QVERIFY(fixture.menu.changePassword->isEnabled());

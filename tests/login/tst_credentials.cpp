@@ -1,5 +1,5 @@
+#include "common/apperror.h"
 #include "gbkliteral.h"
-#include "app/apperror.h"
 #include "login/credentials.h"
 #include "text/gbk.h"
 

@@ -5,6 +5,7 @@
 #include "recorders.h"
 #include "text/gbk.h"
 
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
@@ -36,12 +37,6 @@ struct FormFields final : LoginForm
     QByteArray userNameText() const override { return userName; }
     QByteArray passwordText() const override { return password; }
     bool syncLoginTicked() const override { return syncLogin; }
-};
-
-struct MenuEntries final : AccountMenuEntries
-{
-    int enabled = 0;
-    void enableAccountEntries() override { ++enabled; }
 };
 
 // Eleven fields in the given markup, with a declaration unless told otherwise.
@@ -98,10 +93,10 @@ public:
     RawHttpServer server;
     UserSession session;
     FormFields form;
-    MenuEntries entries;
     RecordingBrowser browser;
     RecordingMessages messages;
-    UserLogin login{session, form, entries, browser, messages};
+    UserLogin login{session, form, browser, messages};
+    QSignalSpy syncLogins{&login, &UserLogin::syncLoginDone};
 };
 
 } // namespace
@@ -165,8 +160,8 @@ private Q_SLOTS:
                                            << LoginResult::Accepted << QString() << plainValues(11);
         {
             // Deep nesting would hold the XML reader for minutes; the answer stays under the size limit.
-            const QByteArray nested = profileAnswer(withField(
-                eleven, 0, QByteArray("<a>").repeated(5'000) + QByteArray("</a>").repeated(5'000)));
+            const QByteArray nested = profileAnswer(
+                withField(eleven, 0, QByteArray("<a>").repeated(5'000) + QByteArray("</a>").repeated(5'000)));
             row("elements nested too deeply") << nested << LoginResult::Refused
                                               << QStringLiteral("Elements nested too deeply\nLine: 1\n") +
                                                      QString::fromLatin1(nested.left(40))
@@ -197,7 +192,7 @@ private Q_SLOTS:
         QString thrown;
         LoginResult returned = LoginResult::Refused;
         try {
-            returned = fixture.login.userlogin("u", "p");
+            returned = fixture.login.logIn("u", "p");
         } catch (const AppError &appError) {
             thrown = appError.message();
         }
@@ -219,7 +214,7 @@ private Q_SLOTS:
             QCOMPARE(returned, result);
         QCOMPARE(fixture.session.loggedin(), accepted ? 1 : 0);
         QCOMPARE(fixture.browser.opened.size(), accepted ? 1 : 0);
-        QCOMPARE(fixture.entries.enabled, accepted ? 1 : 0);
+        QCOMPARE(fixture.syncLogins.count(), accepted ? 1 : 0);
     }
 
     void syncLogin_data()
@@ -238,7 +233,7 @@ private Q_SLOTS:
         fixture.form.userName = gbk("张 三");
         fixture.form.password = "live#pass";
 
-        QCOMPARE(fixture.login.userlogin("argument user", "argument pass"), LoginResult::Accepted);
+        QCOMPARE(fixture.login.logIn("argument user", "argument pass"), LoginResult::Accepted);
 
         QCOMPARE(fixture.session.loggedin(), 1);
         QCOMPARE(fixture.session.userinfo(), plainValues(11));
@@ -247,10 +242,10 @@ private Q_SLOTS:
                                     "/jump.asp?user=" + gbk("张 三") + "&pass=live#pass";
             QCOMPARE(fixture.browser.opened,
                      (QList<QPair<QByteArray, Browser::Show>>{{jump, Browser::Show::Hidden}}));
-            QCOMPARE(fixture.entries.enabled, 1);
+            QCOMPARE(fixture.syncLogins.count(), 1);
         } else {
             QVERIFY(fixture.browser.opened.isEmpty());
-            QCOMPARE(fixture.entries.enabled, 0);
+            QCOMPARE(fixture.syncLogins.count(), 0);
         }
     }
 
@@ -285,7 +280,7 @@ private Q_SLOTS:
         if (!host.isEmpty())
             qputenv("QUILLMARSH_ACCOUNT_HOST", host);
 
-        QCOMPARE(fixture.login.userlogin("u", "p"), LoginResult::Refused);
+        QCOMPARE(fixture.login.logIn("u", "p"), LoginResult::Refused);
 
         QCOMPARE(fixture.messages.shown,
                  (QList<RecordingMessages::Shown>{
@@ -314,11 +309,11 @@ private Q_SLOTS:
         int userinfoSizeDuringWait = -1;
         QTimer::singleShot(0, [&] {
             userinfoSizeDuringWait = int(fixture.session.userinfo().size());
-            nested = fixture.login.userlogin("second", "attempt");
+            nested = fixture.login.logIn("second", "attempt");
             secondAttemptMade = true;
         });
 
-        QCOMPARE(fixture.login.userlogin("u", "p"), LoginResult::Accepted);
+        QCOMPARE(fixture.login.logIn("u", "p"), LoginResult::Accepted);
 
         QCOMPARE(nested, std::optional(LoginResult::Busy));
         QCOMPARE(userinfoSizeDuringWait, 0);

@@ -171,11 +171,16 @@ private Q_SLOTS:
         QCOMPARE(batch.queued(),
                  (ByteList{gbk(seed), gbk(QStringLiteral("碎花连衣裙")), gbk(QStringLiteral("连衣裙 夏")),
                            "DRESS", gbk(QStringLiteral("碎花连衣裙 长款"))}));
+        // Each line remembers the page it came from, and so its depth.
+        QList<std::pair<int, int>> parentsAndDepths;
+        for (int i = 0; i < batch.scheduler.queueCount(); ++i)
+            parentsAndDepths.append({batch.scheduler.queue().parent(i), batch.scheduler.queue().depth(i)});
+        QCOMPARE(parentsAndDepths, (QList<std::pair<int, int>>{{-1, 0}, {0, 1}, {0, 1}, {0, 1}, {1, 2}}));
         QCOMPARE(batch.texts(batch.totals),
                  (QStringList{QStringLiteral("总：0"), QStringLiteral("总：3"), QStringLiteral("总：4"),
                               QStringLiteral("总：4"), QStringLiteral("总：4"), QStringLiteral("总：4")}));
         QCOMPARE(batch.texts(batch.dones), doneTexts(5));
-        QCOMPARE(batch.scheduler.querypos(), 6);
+        QCOMPARE(batch.scheduler.nextPosition(), 6);
         QCOMPARE(batch.texts(batch.messages), QStringList{QStringLiteral("查询完成！")});
         QCOMPARE(batch.ended.count(), 1);
         QCOMPARE(batch.scheduler.batchButtonEnabled(), false);
@@ -193,14 +198,14 @@ private Q_SLOTS:
         batch.scheduler.stop();
         QCOMPARE(batch.scheduler.batchButtonEnabled(), true);
         QCOMPARE(batch.scheduler.queueCount(), 0);
-        QCOMPARE(batch.scheduler.querypos(), 0);
+        QCOMPARE(batch.scheduler.nextPosition(), 0);
 
         // A new batch clears the table and numbers its rows on.
         QVERIFY(batch.scheduler.start(gbk(QStringLiteral("连衣裙 夏"))));
         QCOMPARE(batch.rows(), QList<ByteList>{});
         QVERIFY(batch.waitForEnd(2));
         QCOMPARE(batch.rows(), QList<ByteList>{row(4, QStringLiteral("连衣裙 夏"), "30", "7")});
-        QCOMPARE(batch.scheduler.rowcount(), 4);
+        QCOMPARE(batch.scheduler.rowsMade(), 4);
         QCOMPARE(batch.texts(batch.messages),
                  (QStringList{QStringLiteral("查询完成！"), QStringLiteral("查询完成！")}));
     }
@@ -214,7 +219,7 @@ private Q_SLOTS:
         QVERIFY(batch.scheduler.start(gbk(QStringLiteral("孤品"))));
         QVERIFY(batch.waitForEnd());
         QCOMPARE(batch.rows(), QList<ByteList>{row(1, QStringLiteral("孤品"), "3")});
-        QCOMPARE(batch.scheduler.querypos(), 2);
+        QCOMPARE(batch.scheduler.nextPosition(), 2);
         QCOMPARE(batch.texts(batch.messages), QStringList{QStringLiteral("查询完成！")});
     }
 

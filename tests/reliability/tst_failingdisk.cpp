@@ -1,4 +1,4 @@
-#include "app/apperror.h"
+#include "common/apperror.h"
 #include "login/credentials.h"
 #include "results/csvexport.h"
 #include "results/resultsmodel.h"

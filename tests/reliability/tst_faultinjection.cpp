@@ -157,7 +157,7 @@ private:
         qInfo("batch %s failures ended after %lld ms", injectFailures ? "with" : "without", clock.elapsed());
 
         // The tick that found no line counts as well.
-        QCOMPARE(scheduler.querypos(), scheduler.queueCount() + 1);
+        QCOMPARE(scheduler.nextPosition(), scheduler.queueCount() + 1);
         outcome.dispatched = scheduler.queueCount();
         outcome.failures = scheduler.failedCount();
         for (int i = 0; i < scheduler.queueCount(); ++i)

@@ -1,5 +1,5 @@
+#include "common/apperror.h"
 #include "gbkliteral.h"
-#include "app/apperror.h"
 #include "recordingsavedialog.h"
 #include "results/csvexport.h"
 #include "results/csvsavecommand.h"

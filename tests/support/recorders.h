@@ -1,12 +1,11 @@
 #pragma once
 
-#include "app/browser.h"
-#include "app/usermessages.h"
+#include "common/browser.h"
+#include "common/usermessages.h"
 
 #include <QList>
 #include <QPair>
 #include <QString>
-
 #include <functional>
 
 namespace testsupport {
@@ -15,7 +14,12 @@ namespace testsupport {
 class RecordingMessages final : public UserMessages
 {
 public:
-    enum class Kind { Plain, Error, Information };
+    enum class Kind
+    {
+        Plain,
+        Error,
+        Information
+    };
     struct Shown
     {
         Kind kind;

@@ -1,5 +1,5 @@
+#include "common/apperror.h"
 #include "gbkliteral.h"
-#include "app/apperror.h"
 #include "text/bytetext.h"
 #include "text/gbk.h"
 
@@ -26,7 +26,8 @@ private Q_SLOTS:
         QTest::newRow("empty haystack") << QByteArray("a") << QByteArray() << qsizetype(0);
         QTest::newRow("case sensitive") << QByteArray("Search") << QByteArray("search") << qsizetype(0);
         // Plain byte comparison: a match may start inside a double-byte character.
-        QTest::newRow("across characters") << QByteArray("\xb0\xa1") << QByteArray("\xa1\xb0\xa1") << qsizetype(2);
+        QTest::newRow("across characters")
+            << QByteArray("\xb0\xa1") << QByteArray("\xa1\xb0\xa1") << qsizetype(2);
     }
     void position()
     {
@@ -42,12 +43,15 @@ private Q_SLOTS:
         QTest::addColumn<qsizetype>("n");
         QTest::addColumn<QByteArray>("from");
         QTest::addColumn<QByteArray>("first");
-        QTest::newRow("middle") << QByteArray("abcdef") << qsizetype(3) << QByteArray("cdef") << QByteArray("abc");
+        QTest::newRow("middle") << QByteArray("abcdef") << qsizetype(3) << QByteArray("cdef")
+                                << QByteArray("abc");
         QTest::newRow("zero") << QByteArray("abc") << qsizetype(0) << QByteArray("abc") << QByteArray();
         QTest::newRow("negative") << QByteArray("abc") << qsizetype(-4) << QByteArray("abc") << QByteArray();
-        QTest::newRow("last byte") << QByteArray("abc") << qsizetype(3) << QByteArray("c") << QByteArray("abc");
+        QTest::newRow("last byte") << QByteArray("abc") << qsizetype(3) << QByteArray("c")
+                                   << QByteArray("abc");
         QTest::newRow("past end") << QByteArray("abc") << qsizetype(4) << QByteArray() << QByteArray("abc");
-        QTest::newRow("far past end") << QByteArray("abc") << qsizetype(99) << QByteArray() << QByteArray("abc");
+        QTest::newRow("far past end")
+            << QByteArray("abc") << qsizetype(99) << QByteArray() << QByteArray("abc");
         QTest::newRow("empty") << QByteArray() << qsizetype(1) << QByteArray() << QByteArray();
     }
     void slices()
@@ -65,11 +69,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("x");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("six spaces keep two") << QByteArray("a      b") << QByteArray("    ") << QByteArray("a  b");
+        QTest::newRow("six spaces keep two")
+            << QByteArray("a      b") << QByteArray("    ") << QByteArray("a  b");
         QTest::newRow("eight spaces") << QByteArray("a        b") << QByteArray("    ") << QByteArray("ab");
-        QTest::newRow("three spaces stay") << QByteArray("a   b") << QByteArray("    ") << QByteArray("a   b");
+        QTest::newRow("three spaces stay")
+            << QByteArray("a   b") << QByteArray("    ") << QByteArray("a   b");
         QTest::newRow("crlf pairs") << QByteArray("\r\nab\r\n") << QByteArray("\r\n") << QByteArray("ab");
-        QTest::newRow("lone cr and lf stay") << QByteArray("\ra\nb\n\r") << QByteArray("\r\n") << QByteArray("\ra\nb\n\r");
+        QTest::newRow("lone cr and lf stay")
+            << QByteArray("\ra\nb\n\r") << QByteArray("\r\n") << QByteArray("\ra\nb\n\r");
         // Removing "ab" from "aabb" leaves "ab": the joined text is not rescanned.
         QTest::newRow("no rescan") << QByteArray("aabb") << QByteArray("ab") << QByteArray("ab");
         QTest::newRow("nothing to delete") << QByteArray("abc") << QByteArray("x") << QByteArray("abc");
@@ -82,7 +89,7 @@ private Q_SLOTS:
         QCOMPARE(text::deleteEvery(text, x), expected);
     }
 
-    void splitstr_data()
+    void split_data()
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QByteArray>("delimiter");
@@ -91,16 +98,17 @@ private Q_SLOTS:
         QTest::newRow("no delimiter") << QByteArray("abc") << QByteArray("<dd>") << QList<QByteArray>{"abc"};
         QTest::newRow("k gives k+1") << QByteArray("a<dd>b<dd>c") << QByteArray("<dd>")
                                      << QList<QByteArray>{"a", "b", "c"};
-        QTest::newRow("empty parts kept") << QByteArray("<dd><dd>") << QByteArray("<dd>")
-                                          << QList<QByteArray>{"", "", ""};
-        QTest::newRow("no overlap") << QByteArray("aaaa") << QByteArray("aa") << QList<QByteArray>{"", "", ""};
+        QTest::newRow("empty parts kept")
+            << QByteArray("<dd><dd>") << QByteArray("<dd>") << QList<QByteArray>{"", "", ""};
+        QTest::newRow("no overlap") << QByteArray("aaaa") << QByteArray("aa")
+                                    << QList<QByteArray>{"", "", ""};
     }
-    void splitstr()
+    void split()
     {
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, delimiter);
         QFETCH(QList<QByteArray>, expected);
-        QCOMPARE(text::splitstr(text, delimiter), expected);
+        QCOMPARE(text::split(text, delimiter), expected);
     }
 
     void splitLines_data()
@@ -113,7 +121,8 @@ private Q_SLOTS:
         QTest::newRow("no final end") << QByteArray("a\r\nb\r\n1") << QList<QByteArray>{"a", "b", "1"};
         QTest::newRow("empty line between") << QByteArray("a\r\n\r\nb") << QList<QByteArray>{"a", "", "b"};
         QTest::newRow("lf cr is two ends") << QByteArray("a\n\rb") << QList<QByteArray>{"a", "", "b"};
-        QTest::newRow("zero byte ends text") << QByteArray("a\r\nb\0c\r\nd", 9) << QList<QByteArray>{"a", "b"};
+        QTest::newRow("zero byte ends text")
+            << QByteArray("a\r\nb\0c\r\nd", 9) << QList<QByteArray>{"a", "b"};
         QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
     }
     void splitLines()
@@ -133,8 +142,10 @@ private Q_SLOTS:
         QTest::newRow("chinese with latin") << gbk("手机壳ABC") << gbk("手机壳abc") << true;
         // Two different characters whose trail bytes differ only in ASCII case:
         // 0x81 0x41 and 0x81 0x61 must stay different.
-        QTest::newRow("trail bytes look like letters") << QByteArray("\x81\x41") << QByteArray("\x81\x61") << false;
-        QTest::newRow("letter after double-byte") << QByteArray("\x81\x41Z") << QByteArray("\x81\x41z") << true;
+        QTest::newRow("trail bytes look like letters")
+            << QByteArray("\x81\x41") << QByteArray("\x81\x61") << false;
+        QTest::newRow("letter after double-byte")
+            << QByteArray("\x81\x41Z") << QByteArray("\x81\x41z") << true;
     }
     void foldCase()
     {
@@ -158,7 +169,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter gets dot") << QStringLiteral("Stream write error") << QStringLiteral("Stream write error.");
+        QTest::newRow("letter gets dot")
+            << QStringLiteral("Stream write error") << QStringLiteral("Stream write error.");
         QTest::newRow("bracket keeps") << QStringLiteral("List index out of bounds (2)")
                                        << QStringLiteral("List index out of bounds (2)");
         QTest::newRow("dot keeps") << QStringLiteral("Done.") << QStringLiteral("Done.");

@@ -2,8 +2,8 @@
 // the login window, so the menu can be photographed on a desktop without a
 // notification area: quillmarsh-traymenu-pose [seconds to stay]
 #include "app/accountmenu.h"
-#include "app/application.h"
-#include "login/tform1.h"
+#include "app/quillmarshapp.h"
+#include "login/loginwindow.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -8,7 +8,11 @@
 class Browser
 {
 public:
-    enum class Show { Normal, Hidden };
+    enum class Show
+    {
+        Normal,
+        Hidden
+    };
 
     virtual ~Browser() = default;
     virtual void open(const QByteArray &address, Show show) = 0;

@@ -1,6 +1,6 @@
 #include "gbkliteral.h"
 #include "login/usersession.h"
-#include "query/tform2.h"
+#include "query/querywindow.h"
 #include "rawhttpserver.h"
 #include "recorders.h"
 #include "recordingsavedialog.h"
@@ -85,7 +85,7 @@ struct Fixture
     RecordingMessages messages;
     RecordingBrowser browser;
     RecordingSaveDialog saveDialog;
-    TForm2 form2{session, messages, browser, saveDialog};
+    QueryWindow form2{session, messages, browser, saveDialog};
 
     Fixture() { form2.scheduler().setEndCheckInterval(50); }
 
@@ -126,7 +126,7 @@ struct Fixture
 
 } // namespace
 
-class TestTForm2 : public QObject
+class TestQueryWindow : public QObject
 {
     Q_OBJECT
 
@@ -528,5 +528,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestTForm2)
-#include "tst_tform2.moc"
+QTEST_MAIN(TestQueryWindow)
+#include "tst_querywindow.moc"

@@ -1,12 +1,12 @@
-#include "app/application.h"
+#include "app/quillmarshapp.h"
 
 #include "app/accountmenu.h"
 #include "app/desktopbrowser.h"
-#include "app/skin.h"
 #include "app/widgetmessages.h"
-#include "login/tform1.h"
+#include "login/loginwindow.h"
+#include "login/skin.h"
 #include "login/usersession.h"
-#include "query/tform2.h"
+#include "query/querywindow.h"
 #include "results/widgetsavefiledialog.h"
 
 #include <QApplication>
@@ -40,28 +40,31 @@ void QuillmarshApp::build(const Platform &platform)
 
     m_session = std::make_unique<UserSession>();
     m_menu = std::make_unique<AccountMenu>();
-    m_form1 = std::make_unique<TForm1>(*m_session, *m_menu, platform.browser, platform.messages);
-    m_form2 = std::make_unique<TForm2>(*m_session, platform.messages, platform.browser, platform.saveDialog);
-    m_form2->setLoginWindow(m_form1.get());
-    m_tray = std::make_unique<TrayIcon>(*m_menu, *m_session, platform.browser, m_form1.get(), m_form2.get(),
-                                        platform.trayAvailable);
+    m_loginWindow = std::make_unique<LoginWindow>(*m_session, platform.browser, platform.messages);
+    connect(m_loginWindow.get(), &LoginWindow::syncLoginDone, m_menu.get(),
+            &AccountMenu::enableAccountEntries);
+    m_queryWindow =
+        std::make_unique<QueryWindow>(*m_session, platform.messages, platform.browser, platform.saveDialog);
+    m_queryWindow->setLoginWindow(m_loginWindow.get());
+    m_tray = std::make_unique<TrayIcon>(*m_menu, *m_session, platform.browser, m_loginWindow.get(),
+                                        m_queryWindow.get(), platform.trayAvailable);
 
     // An accepted login sets `loggedin`, so bringing back the current window shows the query window.
-    connect(m_form1.get(), &TForm1::loginAccepted, m_tray.get(), &TrayIcon::showWindow);
+    connect(m_loginWindow.get(), &LoginWindow::loginAccepted, m_tray.get(), &TrayIcon::showWindow);
     // The login window is the main window: closing it ends the program, even
     // while the query window is hidden rather than closed. Nothing else does:
     // a message box closed while both windows sit in the tray is the last
     // visible window, and must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    m_form1->installEventFilter(this);
+    m_loginWindow->installEventFilter(this);
 }
 
 void QuillmarshApp::start(bool minimized)
 {
     if (minimized)
-        m_form1->showMinimized();
+        m_loginWindow->showMinimized();
     else
-        m_form1->show();
+        m_loginWindow->show();
 }
 
 bool QuillmarshApp::startsMinimized(const QStringList &arguments)
@@ -71,7 +74,7 @@ bool QuillmarshApp::startsMinimized(const QStringList &arguments)
 
 bool QuillmarshApp::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form1.get() && event->type() == QEvent::Close)
+    if (watched == m_loginWindow.get() && event->type() == QEvent::Close)
         QCoreApplication::exit(0);
     return QObject::eventFilter(watched, event);
 }

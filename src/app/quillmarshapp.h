@@ -9,8 +9,8 @@
 class AccountMenu;
 class Browser;
 class SaveFileDialog;
-class TForm1;
-class TForm2;
+class LoginWindow;
+class QueryWindow;
 class UserMessages;
 class UserSession;
 
@@ -45,8 +45,8 @@ public:
 
     UserSession &session() { return *m_session; }
     AccountMenu &accountMenu() { return *m_menu; }
-    TForm1 &loginWindow() { return *m_form1; }
-    TForm2 &queryWindow() { return *m_form2; }
+    LoginWindow &loginWindow() { return *m_loginWindow; }
+    QueryWindow &queryWindow() { return *m_queryWindow; }
     TrayIcon &tray() { return *m_tray; }
 
 protected:
@@ -59,7 +59,7 @@ private:
     std::unique_ptr<DesktopAdapters> m_desktop; // only when the desktop's own adapters are used
     std::unique_ptr<UserSession> m_session;
     std::unique_ptr<AccountMenu> m_menu;
-    std::unique_ptr<TForm1> m_form1;
-    std::unique_ptr<TForm2> m_form2;
+    std::unique_ptr<LoginWindow> m_loginWindow;
+    std::unique_ptr<QueryWindow> m_queryWindow;
     std::unique_ptr<TrayIcon> m_tray;
 };

@@ -1,4 +1,4 @@
-#include "app/apperror.h"
+#include "common/apperror.h"
 
 #include "text/gbk.h"
 

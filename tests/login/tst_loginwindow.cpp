@@ -1,5 +1,5 @@
 #include "app/accountmenu.h"
-#include "login/tform1.h"
+#include "login/loginwindow.h"
 #include "login/usersession.h"
 #include "rawhttpserver.h"
 #include "recorders.h"
@@ -71,10 +71,13 @@ public:
     }
     Q_DISABLE_COPY_MOVE(LoginFixture)
 
-    TForm1 &window()
+    LoginWindow &window()
     {
-        if (!form)
-            form = std::make_unique<TForm1>(session, menu, browser, messages);
+        if (!form) {
+            form = std::make_unique<LoginWindow>(session, browser, messages);
+            QObject::connect(form.get(), &LoginWindow::syncLoginDone, &menu,
+                             &AccountMenu::enableAccountEntries);
+        }
         return *form;
     }
     template <typename Control> Control *control(const char *name)
@@ -93,10 +96,10 @@ public:
     AccountMenu menu;
     RecordingBrowser browser;
     RecordingMessages messages;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<LoginWindow> form;
 };
 
-class TstTForm1 : public QObject
+class TestLoginWindow : public QObject
 {
     Q_OBJECT
 
@@ -117,7 +120,7 @@ private Q_SLOTS:
     void registrationLink();
 };
 
-void TstTForm1::layout_data()
+void TestLoginWindow::layout_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("geometry"); // an empty size: sized to the text
@@ -139,13 +142,13 @@ void TstTForm1::layout_data()
     row("bsSkinStdLabel3", {72, 173, 204, 13}, "请使用Corvyn站长论坛帐号和密码登录");
 }
 
-void TstTForm1::layout()
+void TestLoginWindow::layout()
 {
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
     QFETCH(QString, text);
     LoginFixture fixture;
-    TForm1 &window = fixture.window();
+    LoginWindow &window = fixture.window();
     QCOMPARE(window.windowTitle(), QString::fromUtf8("Brisalo - 用户登录"));
     QCOMPARE(window.minimumSize(), QSize(362, 189));
     QCOMPARE(window.maximumSize(), QSize(362, 189));
@@ -158,7 +161,7 @@ void TstTForm1::layout()
     QCOMPARE(control->property("text").toString(), text);
 }
 
-void TstTForm1::startState()
+void TestLoginWindow::startState()
 {
     LoginFixture fixture;
     fixture.window();
@@ -172,10 +175,10 @@ void TstTForm1::startState()
     QVERIFY(fixture.messages.shown.isEmpty());
 }
 
-void TstTForm1::tabOrder()
+void TestLoginWindow::tabOrder()
 {
     LoginFixture fixture;
-    TForm1 &window = fixture.window();
+    LoginWindow &window = fixture.window();
     window.show();
     QApplication::setActiveWindow(&window);
     QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -189,7 +192,7 @@ void TstTForm1::tabOrder()
                                    QStringLiteral("bsSkinCheckRadioBox2"), QStringLiteral("bsSkinEdit1")}));
 }
 
-void TstTForm1::startWithSavedFiles_data()
+void TestLoginWindow::startWithSavedFiles_data()
 {
     QTest::addColumn<QByteArray>("banner");  // bytes of pic/ad.jpg; empty: no file
     QTest::addColumn<QByteArray>("infoDat"); // empty: no file
@@ -221,7 +224,7 @@ void TstTForm1::startWithSavedFiles_data()
 
 // Whatever the banner and info.dat look like, the window opens without an
 // error box; a missing or damaged banner gives way to the built-in one.
-void TstTForm1::startWithSavedFiles()
+void TestLoginWindow::startWithSavedFiles()
 {
     QFETCH(QByteArray, banner);
     QFETCH(QByteArray, infoDat);
@@ -250,7 +253,7 @@ void TstTForm1::startWithSavedFiles()
 
 // An info.dat that exists but cannot be read ends the creation handler in the
 // standard error box; the window is there all the same, banner included.
-void TstTForm1::unreadableCredentialsShownAtStart()
+void TestLoginWindow::unreadableCredentialsShownAtStart()
 {
     LoginFixture fixture;
     QVERIFY(QDir().mkdir(QStringLiteral("info.dat")));
@@ -266,7 +269,7 @@ void TstTForm1::unreadableCredentialsShownAtStart()
     QVERIFY(!fixture.control<QLabel>("bsSkinLinkImage1")->pixmap().isNull());
 }
 
-void TstTForm1::enterDoesNotLogIn()
+void TestLoginWindow::enterDoesNotLogIn()
 {
     LoginFixture fixture;
     fixture.window().show();
@@ -281,7 +284,7 @@ void TstTForm1::enterDoesNotLogIn()
     QCOMPARE(fixture.messages.shown, {});
 }
 
-void TstTForm1::refusal_data()
+void TestLoginWindow::refusal_data()
 {
     QTest::addColumn<bool>("serverListening");
     QTest::addColumn<QList<Shown>>("boxes");
@@ -293,7 +296,7 @@ void TstTForm1::refusal_data()
 
 // The press saves info.dat first, then the refusal is reported in the skinned
 // box and the fields keep what was typed.
-void TstTForm1::refusal()
+void TestLoginWindow::refusal()
 {
     QFETCH(bool, serverListening);
     QFETCH(QList<Shown>, boxes);
@@ -305,7 +308,7 @@ void TstTForm1::refusal()
     }
     // Without an XML declaration the answer is a refusal.
     fixture.server.enqueue(ScriptedResponse::ok("<user><name>demo</name></user>"));
-    QSignalSpy accepted(&fixture.window(), &TForm1::loginAccepted);
+    QSignalSpy accepted(&fixture.window(), &LoginWindow::loginAccepted);
     fixture.userField()->setText(QString::fromUtf8("张三"));
     fixture.passwordField()->setText(QStringLiteral("wrong"));
 
@@ -322,11 +325,11 @@ void TstTForm1::refusal()
     QCOMPARE(fixture.session.loggedin(), 0);
 }
 
-void TstTForm1::acceptedLoginAnnounced()
+void TestLoginWindow::acceptedLoginAnnounced()
 {
     LoginFixture fixture;
     fixture.server.enqueue(ScriptedResponse::ok(acceptedProfile()));
-    QSignalSpy accepted(&fixture.window(), &TForm1::loginAccepted);
+    QSignalSpy accepted(&fixture.window(), &LoginWindow::loginAccepted);
     fixture.rememberBox()->setChecked(false);
     fixture.userField()->setText(QStringLiteral("demo"));
     fixture.passwordField()->setText(QStringLiteral("demo"));
@@ -343,7 +346,7 @@ void TstTForm1::acceptedLoginAnnounced()
     QVERIFY(fixture.menu.changePassword->isEnabled());
 }
 
-void TstTForm1::buttonDisabledWhilePending()
+void TestLoginWindow::buttonDisabledWhilePending()
 {
     LoginFixture fixture;
     ScriptedResponse slow = ScriptedResponse::ok(acceptedProfile());
@@ -357,7 +360,7 @@ void TstTForm1::buttonDisabledWhilePending()
         windowResponded = true;
         enabledWhilePending = fixture.loginButton()->isEnabled();
         QTest::mouseClick(fixture.loginButton(), Qt::LeftButton);
-        fixture.window().bsSkinButton1Click();
+        fixture.window().logIn();
     });
 
     QTest::mouseClick(fixture.loginButton(), Qt::LeftButton);
@@ -369,10 +372,10 @@ void TstTForm1::buttonDisabledWhilePending()
     QCOMPARE(fixture.messages.shown, {});
 }
 
-void TstTForm1::failedSaveMakesNoRequest()
+void TestLoginWindow::failedSaveMakesNoRequest()
 {
     LoginFixture fixture;
-    QSignalSpy accepted(&fixture.window(), &TForm1::loginAccepted);
+    QSignalSpy accepted(&fixture.window(), &LoginWindow::loginAccepted);
     // A directory where the file should be: it cannot be created.
     QVERIFY(QDir().mkdir(QStringLiteral("info.dat")));
 
@@ -387,7 +390,7 @@ void TstTForm1::failedSaveMakesNoRequest()
     QVERIFY(fixture.loginButton()->isEnabled());
 }
 
-void TstTForm1::registrationLink()
+void TestLoginWindow::registrationLink()
 {
     LoginFixture fixture;
     fixture.window().show();
@@ -398,5 +401,5 @@ void TstTForm1::registrationLink()
         (QList<Opened>{{"http://" + fixture.server.hostAndPort() + "/register.php", Browser::Show::Normal}}));
 }
 
-QTEST_MAIN(TstTForm1)
-#include "tst_tform1.moc"
+QTEST_MAIN(TestLoginWindow)
+#include "tst_loginwindow.moc"

@@ -25,33 +25,34 @@ class UserSession;
 // menu and the three-panel status bar. It only lays out and wires: batches
 // run in the scheduler, rows and sorting live in the results model, saving
 // and visiting in their core commands.
-class TForm2 final : public QWidget
+class QueryWindow final : public QWidget
 {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(TForm2)
+    Q_DISABLE_COPY_MOVE(QueryWindow)
 
 public:
-    TForm2(UserSession &session, UserMessages &messages, Browser &browser, SaveFileDialog &saveDialog,
-           QWidget *parent = nullptr);
-    ~TForm2() override;
+    QueryWindow(UserSession &session, UserMessages &messages, Browser &browser, SaveFileDialog &saveDialog,
+                QWidget *parent = nullptr);
+    ~QueryWindow() override;
 
     // Activation hides the login window; a close request closes it.
-    void setLoginWindow(QWidget *form1) { m_form1 = form1; }
+    void setLoginWindow(QWidget *loginWindow) { m_loginWindow = loginWindow; }
 
     ResultsModel &results() { return m_results; }
     BatchScheduler &scheduler() { return m_scheduler; }
 
 public Q_SLOTS:
-    void Button4Click(); // start a batch
-    void Button5Click(); // stop
-    void Button6Click(); // save as CSV
-    void Button1Click(); // sort by sales
-    void Button2Click(); // sort by price
-    void Button3Click(); // sort by item count
-    void N6Click();      // visit the selected row's keyword
-    void Edit1Click();   // a mouse click empties the keyword box
-    void FormActivate();
-    void FormCloseQuery();
+    void startBatch();
+    void stopBatch();
+    void saveResults(); // as CSV
+    void sortBySales();
+    void sortByPrice();
+    void sortByItemCount();
+    void visitSelectedKeyword();
+    void clearKeywordBox(); // a mouse click in the box does this
+    // Hides the login window and brings the caption up to date.
+    void onActivated();
+    void closeLoginWindow();
 
 protected:
     bool event(QEvent *event) override;
@@ -68,18 +69,18 @@ private:
     UserMessages &m_messages;
     Browser &m_browser;
     CsvSaveCommand m_save;
-    QWidget *m_form1 = nullptr;
+    QWidget *m_loginWindow = nullptr;
 
-    QFrame *m_panel1 = nullptr;
-    QLineEdit *m_edit1 = nullptr;
-    QCheckBox *m_checkBox1 = nullptr;
-    QPushButton *m_button4 = nullptr;
-    QFrame *m_panel2 = nullptr;
-    ResultsView *m_listView1 = nullptr;
-    QStatusBar *m_statusBar1 = nullptr;
+    QFrame *m_toolRow = nullptr;
+    QLineEdit *m_keywordEdit = nullptr;
+    QCheckBox *m_mustContainBox = nullptr;
+    QPushButton *m_batchButton = nullptr;
+    QFrame *m_tableArea = nullptr;
+    ResultsView *m_resultsView = nullptr;
+    QStatusBar *m_statusBar = nullptr;
     QLabel *m_statusPanels[3] = {};
     QLabel *m_failedPanel = nullptr;
-    QMenu *m_popupMenu1 = nullptr;
+    QMenu *m_rowMenu = nullptr;
 
     // Declared last: the scheduler reads the controls and writes the model,
     // so it is destroyed first.

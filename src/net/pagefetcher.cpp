@@ -1,4 +1,4 @@
-#include "net/thttpget.h"
+#include "net/pagefetcher.h"
 
 #include "text/bytetext.h"
 #include "text/gbk.h"
@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QThread>
 #include <QUrl>
-#include <limits>
 #include <utility>
 
 namespace {
@@ -64,26 +63,19 @@ QByteArray encodeForRequestLine(QByteArrayView path)
     return wire;
 }
 
-QUrl requestUrl(QByteArrayView address, const QByteArray &userName, const QByteArray &password)
+QUrl requestUrl(QByteArrayView address)
 {
-    const THTTPGet::UrlParts parts = THTTPGet::SplitUrl(address);
+    const PageFetcher::UrlParts parts = PageFetcher::splitUrl(address);
     QUrl url;
     url.setScheme(QStringLiteral("http"));
     url.setHost(text::fromGbk(parts.host));
     url.setPort(parts.port);
-    url.setUserName(text::fromGbk(userName));
-    url.setPassword(text::fromGbk(password));
     const QByteArray wire = encodeForRequestLine(parts.path);
     const qsizetype query = wire.indexOf('?');
     url.setPath(QString::fromLatin1(query < 0 ? wire : wire.first(query)), QUrl::StrictMode);
     if (query >= 0)
         url.setQuery(QString::fromLatin1(wire.sliced(query + 1)), QUrl::StrictMode);
     return url;
-}
-
-qint32 clampedToInt32(qint64 value)
-{
-    return qint32(qMin<qint64>(value, std::numeric_limits<qint32>::max()));
 }
 
 // The response arrived whole, possibly with an error status (Qt reports 4xx
@@ -99,14 +91,14 @@ bool responseArrived(QNetworkReply::NetworkError code)
 
 } // namespace
 
-THTTPGet::THTTPGet(QObject *owner) : QObject(owner) {}
+PageFetcher::PageFetcher(QObject *parent) : QObject(parent) {}
 
-THTTPGet::~THTTPGet()
+PageFetcher::~PageFetcher()
 {
     stopTransfer();
 }
 
-THTTPGet::UrlParts THTTPGet::SplitUrl(QByteArrayView url)
+PageFetcher::UrlParts PageFetcher::splitUrl(QByteArrayView url)
 {
     static constexpr QByteArrayView scheme = "http://";
     QByteArrayView rest = url;
@@ -128,47 +120,32 @@ THTTPGet::UrlParts THTTPGet::SplitUrl(QByteArrayView url)
     return parts;
 }
 
-void THTTPGet::StartFetch()
+void PageFetcher::start()
 {
     if (m_running)
         return;
     m_running = true;
     m_body.clear();
-    m_totalSize = 0;
     m_fetchBodyLimit = m_bodyLimit;
 
-    QNetworkRequest request(requestUrl(m_url, m_userName, m_password));
+    QNetworkRequest request(requestUrl(m_url));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setTransferTimeout(m_fetchTimeoutMs);
-    if (!m_acceptTypes.isEmpty())
-        request.setRawHeader(QByteArrayLiteral("Accept"), m_acceptTypes);
-    if (!m_agent.isEmpty())
-        request.setRawHeader(QByteArrayLiteral("User-Agent"), m_agent);
-    if (!m_referer.isEmpty())
-        request.setRawHeader(QByteArrayLiteral("Referer"), m_referer);
-    if (!m_useCache) {
-        // Proxies and caches on the way must ask the origin server too.
-        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-        request.setRawHeader(QByteArrayLiteral("Pragma"), QByteArrayLiteral("no-cache"));
-        request.setRawHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-cache"));
-    }
+    request.setRawHeader(QByteArrayLiteral("Accept"), QByteArrayLiteral("*/*"));
+    if (!m_userAgent.isEmpty())
+        request.setRawHeader(QByteArrayLiteral("User-Agent"), m_userAgent);
+    // Proxies and caches on the way must ask the origin server too.
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setRawHeader(QByteArrayLiteral("Pragma"), QByteArrayLiteral("no-cache"));
+    request.setRawHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-cache"));
 
-    if (m_postQuery.isEmpty()) {
-        m_reply = threadManager()->get(request);
-    } else {
-        request.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QByteArrayLiteral("application/x-www-form-urlencoded"));
-        m_reply = threadManager()->post(request, m_postQuery);
-    }
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, &THTTPGet::onMetaDataChanged);
-    connect(m_reply, &QNetworkReply::readyRead, this, &THTTPGet::onReadyRead);
-    connect(m_reply, &QNetworkReply::finished, this, &THTTPGet::onFinished);
-
-    if (m_waitThread)
-        QCoreApplication::processEvents();
+    m_reply = threadManager()->get(request);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &PageFetcher::onMetaDataChanged);
+    connect(m_reply, &QNetworkReply::readyRead, this, &PageFetcher::onReadyRead);
+    connect(m_reply, &QNetworkReply::finished, this, &PageFetcher::onFinished);
 }
 
-void THTTPGet::Cancel()
+void PageFetcher::cancel()
 {
     if (!m_reply)
         return; // idle, or cancelled with its error already on the way
@@ -177,28 +154,25 @@ void THTTPGet::Cancel()
         this, [this] { complete(false); }, Qt::QueuedConnection);
 }
 
-void THTTPGet::onMetaDataChanged()
+void PageFetcher::onMetaDataChanged()
 {
     const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    m_totalSize = clampedToInt32(announced);
     if (announced > m_fetchBodyLimit) {
         stopTransfer();
         complete(false);
     }
 }
 
-void THTTPGet::onReadyRead()
+void PageFetcher::onReadyRead()
 {
     m_body += m_reply->readAll();
     if (m_body.size() > m_fetchBodyLimit) {
         stopTransfer();
         complete(false);
-        return;
     }
-    Q_EMIT progress(m_reply, m_totalSize, clampedToInt32(m_body.size()));
 }
 
-void THTTPGet::onFinished()
+void PageFetcher::onFinished()
 {
     if (m_reply->isReadable()) // a timed-out transfer is closed already
         m_body += m_reply->readAll();
@@ -210,7 +184,7 @@ void THTTPGet::onFinished()
     complete(succeeded);
 }
 
-void THTTPGet::stopTransfer()
+void PageFetcher::stopTransfer()
 {
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
@@ -222,14 +196,14 @@ void THTTPGet::stopTransfer()
     reply->deleteLater();
 }
 
-void THTTPGet::complete(bool succeeded)
+void PageFetcher::complete(bool succeeded)
 {
     const QByteArray body = std::exchange(m_body, {});
-    const QPointer<THTTPGet> alive(this);
+    const QPointer<PageFetcher> alive(this);
     if (succeeded)
-        Q_EMIT doneString(this, body);
+        Q_EMIT finished(body);
     else
-        Q_EMIT error(this);
+        Q_EMIT failed();
     // Still running while the handlers ran; a handler may have deleted us.
     if (alive)
         m_running = false;

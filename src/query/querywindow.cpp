@@ -1,0 +1,251 @@
+#include "query/querywindow.h"
+
+#include "common/apperror.h"
+#include "common/usermessages.h"
+#include "common/windowplacement.h"
+#include "query/querywindowcaption.h"
+#include "results/keywordvisit.h"
+#include "results/resultsview.h"
+#include "text/gbk.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStatusBar>
+
+namespace {
+
+constexpr int clientWidth = 910;
+constexpr int clientHeight = 513;
+constexpr int toolRowHeight = 57;
+constexpr int statusBarHeight = 19;
+constexpr int statusPanelWidths[] = {700, 100, 50};
+
+// SimSun where it is installed, otherwise the first font with
+// Chinese characters; 12 pixels high either way.
+QFont windowFont()
+{
+    QFont font;
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    const QString simSun = QStringLiteral("SimSun");
+    font.setFamily(chinese.contains(simSun) ? simSun : chinese.value(0, font.family()));
+    font.setPixelSize(12);
+    return font;
+}
+
+} // namespace
+
+QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &browser,
+                         SaveFileDialog &saveDialog, QWidget *parent)
+    : QWidget(parent), m_session(session), m_messages(messages), m_browser(browser), m_save(saveDialog),
+      m_scheduler(&m_results, [this] {
+          return KeywordFilter{text::toGbk(m_keywordEdit->text()), m_mustContainBox->isChecked()};
+      })
+{
+    setWindowTitle(QStringLiteral("Quillmarsh"));
+    setFont(windowFont());
+    setFixedSize(clientWidth, clientHeight);
+    centreOnScreen(this);
+
+    m_toolRow = new QFrame(this);
+    m_toolRow->setObjectName(QStringLiteral("Panel1"));
+    m_toolRow->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    m_toolRow->setGeometry(0, 0, clientWidth, toolRowHeight);
+    m_tableArea = new QFrame(this);
+    m_tableArea->setObjectName(QStringLiteral("Panel2"));
+    m_tableArea->setGeometry(0, toolRowHeight, clientWidth, clientHeight - toolRowHeight);
+
+    createToolRow();
+    createTable();
+    createStatusBar();
+
+    connect(&m_scheduler, &BatchScheduler::message, this,
+            [this](const QString &text) { m_messages.showPlain(text); });
+    connect(&m_scheduler, &BatchScheduler::totalTextChanged, m_statusPanels[1], &QLabel::setText);
+    connect(&m_scheduler, &BatchScheduler::doneTextChanged, m_statusPanels[2], &QLabel::setText);
+    connect(&m_scheduler, &BatchScheduler::failedCountChanged, this, &QueryWindow::showFailedCount);
+    connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, m_batchButton, &QWidget::setEnabled);
+    m_batchButton->setEnabled(m_scheduler.batchButtonEnabled());
+}
+
+QueryWindow::~QueryWindow() = default;
+
+void QueryWindow::createToolRow()
+{
+    auto *label1 = new QLabel(QStringLiteral("关键词"), m_toolRow);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->move(16, 24);
+    label1->adjustSize();
+
+    m_keywordEdit = new QLineEdit(BatchScheduler::keywordPrompt(), m_toolRow);
+    m_keywordEdit->setObjectName(QStringLiteral("Edit1"));
+    m_keywordEdit->setGeometry(60, 20, 125, 20);
+    m_keywordEdit->installEventFilter(this);
+
+    m_mustContainBox = new QCheckBox(QStringLiteral("必须包含关键词"), m_toolRow);
+    m_mustContainBox->setObjectName(QStringLiteral("CheckBox1"));
+    m_mustContainBox->setGeometry(196, 20, 101, 17);
+    // Seven characters at 12 px leave the indicator 17 px of the 101; the
+    // platform style's wider gap would clip the last character.
+    m_mustContainBox->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
+    m_mustContainBox->setChecked(true);
+
+    struct ButtonLayout
+    {
+        const char *caption;
+        QRect geometry;
+        void (QueryWindow::*click)();
+    };
+    // Button1 to Button6.
+    const ButtonLayout layouts[] = {
+        {"按成交笔数排序", {684, 16, 100, 25}, &QueryWindow::sortBySales},
+        {"按成交价格排序", {792, 16, 100, 25}, &QueryWindow::sortByPrice},
+        {"按宝贝数量排序", {576, 16, 100, 25}, &QueryWindow::sortByItemCount},
+        {"批量查询", {312, 16, 80, 25}, &QueryWindow::startBatch},
+        {"停止查询", {400, 16, 80, 25}, &QueryWindow::stopBatch},
+        {"保存结果", {488, 16, 80, 25}, &QueryWindow::saveResults},
+    };
+    QPushButton *buttons[6];
+    for (int i = 0; i < 6; ++i) {
+        buttons[i] = new QPushButton(QString::fromUtf8(layouts[i].caption), m_toolRow);
+        buttons[i]->setObjectName(QStringLiteral("Button%1").arg(i + 1));
+        buttons[i]->setGeometry(layouts[i].geometry);
+        connect(buttons[i], &QPushButton::clicked, this, layouts[i].click);
+    }
+    m_batchButton = buttons[3];
+
+    QWidget *const tabOrder[] = {buttons[0], buttons[1], buttons[2], m_keywordEdit,
+                                 buttons[3], buttons[4], buttons[5], m_mustContainBox};
+    for (int i = 1; i < int(std::size(tabOrder)); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+void QueryWindow::createTable()
+{
+    m_resultsView = new ResultsView(&m_results, m_tableArea);
+    m_resultsView->setObjectName(QStringLiteral("ListView1"));
+    m_resultsView->setGeometry(0, 0, clientWidth, m_tableArea->height() - statusBarHeight);
+    setTabOrder(m_mustContainBox, m_resultsView);
+
+    m_rowMenu = new QMenu(this);
+    m_rowMenu->setObjectName(QStringLiteral("PopupMenu1"));
+    QAction *n6 = m_rowMenu->addAction(QStringLiteral("访问关键词"));
+    n6->setObjectName(QStringLiteral("N6"));
+    connect(n6, &QAction::triggered, this, &QueryWindow::visitSelectedKeyword);
+    m_resultsView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_resultsView, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { m_rowMenu->popup(m_resultsView->viewport()->mapToGlobal(at)); });
+}
+
+void QueryWindow::createStatusBar()
+{
+    m_statusBar = new QStatusBar(m_tableArea);
+    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    m_statusBar->setSizeGripEnabled(false);
+    m_statusBar->setGeometry(0, m_tableArea->height() - statusBarHeight, clientWidth, statusBarHeight);
+    for (int i = 0; i < 3; ++i) {
+        m_statusPanels[i] = new QLabel(m_statusBar);
+        m_statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        m_statusPanels[i]->setFixedWidth(statusPanelWidths[i]);
+        m_statusBar->addWidget(m_statusPanels[i]);
+    }
+    m_statusPanels[0]->setAlignment(Qt::AlignCenter);
+    m_statusPanels[0]->setText(
+        QStringLiteral("宝贝数量越少竞争越小，宝贝获得展示的机会越大！"
+                       "避免热门关键词，使用长尾关键词来提高宝贝浏览量，以获得更多成交机会！"));
+    // Keywords skipped after a failed fetch, in the room right of the last panel.
+    m_failedPanel = new QLabel(m_statusBar);
+    m_failedPanel->setObjectName(QStringLiteral("FailedPanel"));
+    m_statusBar->addWidget(m_failedPanel, 1);
+    m_failedPanel->hide();
+}
+
+void QueryWindow::showFailedCount(int failed)
+{
+    m_failedPanel->setText(QStringLiteral("失败：%1").arg(failed));
+    m_failedPanel->setVisible(failed > 0);
+}
+
+void QueryWindow::startBatch()
+{
+    m_scheduler.start(text::toGbk(m_keywordEdit->text()));
+}
+
+void QueryWindow::stopBatch()
+{
+    m_scheduler.stop();
+}
+
+void QueryWindow::saveResults()
+{
+    try {
+        m_save.run(m_results);
+    } catch (const AppError &error) {
+        m_messages.showError(error);
+    }
+}
+
+void QueryWindow::sortBySales()
+{
+    m_results.sortBySales();
+}
+
+void QueryWindow::sortByPrice()
+{
+    m_results.sortByPrice();
+}
+
+void QueryWindow::sortByItemCount()
+{
+    m_results.sortByItemCount();
+}
+
+void QueryWindow::visitSelectedKeyword()
+{
+    visitKeyword(m_results, m_resultsView->selectedPosition(), m_browser);
+}
+
+void QueryWindow::clearKeywordBox()
+{
+    m_keywordEdit->clear();
+}
+
+void QueryWindow::onActivated()
+{
+    if (m_loginWindow)
+        m_loginWindow->hide();
+    setWindowTitle(queryWindowCaption(m_session));
+}
+
+void QueryWindow::closeLoginWindow()
+{
+    if (m_loginWindow)
+        m_loginWindow->close();
+}
+
+bool QueryWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        onActivated();
+    return QWidget::event(event);
+}
+
+void QueryWindow::closeEvent(QCloseEvent *event)
+{
+    closeLoginWindow();
+    event->accept();
+}
+
+bool QueryWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A click empties the box; moving in with the keyboard selects its text instead.
+    if (watched == m_keywordEdit && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        clearKeywordBox();
+    return QWidget::eventFilter(watched, event);
+}
