@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-build=build-package
+build="build-package"
 cache=()
 ! command -v ccache >/dev/null || cache=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # Debian's hardening flags, all of them; CMake reads no CPPFLAGS, so they go
