@@ -5,6 +5,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-translations-l10n
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick
     dpkg-dev help2man lintian desktop-file-utils appstream xdotool bash-completion

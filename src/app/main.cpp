@@ -1,3 +1,4 @@
+#include "app/qttranslations.h"
 #include "app/quillmarshapp.h"
 
 #include <QApplication>
@@ -40,6 +41,7 @@ int main(int argc, char *argv[])
     // Lets the desktop match the windows to the menu entry (and its icon).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quillmarsh.quillmarsh"));
     QApplication application(argc, argv);
+    installQtTranslations();
     QuillmarshApp program;
     program.start(QuillmarshApp::startsMinimized(QApplication::arguments()));
     return QApplication::exec();

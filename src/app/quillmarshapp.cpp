@@ -40,14 +40,20 @@ void QuillmarshApp::build(const Platform &platform)
 
     m_session = std::make_unique<UserSession>();
     m_menu = std::make_unique<AccountMenu>();
+    // First, so a box shown while the windows are made (a damaged info.dat)
+    // already has the icon beside it. It belongs to the application object,
+    // where such a box can find it too.
+    m_tray = std::make_unique<TrayIcon>(*m_menu, *m_session, platform.browser, platform.trayAvailable,
+                                        QCoreApplication::instance());
     m_loginWindow = std::make_unique<LoginWindow>(*m_session, platform.browser, platform.messages);
     connect(m_loginWindow.get(), &LoginWindow::syncLoginDone, m_menu.get(),
             &AccountMenu::enableAccountEntries);
     m_queryWindow =
         std::make_unique<QueryWindow>(*m_session, platform.messages, platform.browser, platform.saveDialog);
     m_queryWindow->setLoginWindow(m_loginWindow.get());
-    m_tray = std::make_unique<TrayIcon>(*m_menu, *m_session, platform.browser, m_loginWindow.get(),
-                                        m_queryWindow.get(), platform.trayAvailable);
+    m_tray->setWindows(m_loginWindow.get(), m_queryWindow.get());
+    // The end of a batch run in the tray is announced over the query window, not over nothing.
+    connect(m_queryWindow.get(), &QueryWindow::messageDue, m_tray.get(), &TrayIcon::showWindowIfAllHidden);
 
     // An accepted login sets `loggedin`, so bringing back the current window shows the query window.
     connect(m_loginWindow.get(), &LoginWindow::loginAccepted, m_tray.get(), &TrayIcon::showWindow);

@@ -20,10 +20,10 @@ void bringToFront(QWidget *window)
 }
 } // namespace
 
-TrayIcon::TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, QWidget *loginWindow,
-                   QWidget *queryWindow, Availability available, QObject *parent)
-    : QObject(parent), m_session(session), m_browser(browser), m_loginWindow(loginWindow),
-      m_queryWindow(queryWindow), m_available(std::move(available)), m_icon(skin::programIcon())
+TrayIcon::TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, Availability available,
+                   QObject *parent)
+    : QObject(parent), m_session(session), m_browser(browser), m_available(std::move(available)),
+      m_icon(skin::programIcon(), this)
 {
     m_icon.setContextMenu(&menu);
     connect(&m_icon, &QSystemTrayIcon::activated, this, &TrayIcon::activated);
@@ -33,13 +33,26 @@ TrayIcon::TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, QW
     connect(menu.myPosts, &QAction::triggered, this, &TrayIcon::openMyPosts);
     connect(menu.changePassword, &QAction::triggered, this, &TrayIcon::openChangePassword);
     connect(menu.exitProgram, &QAction::triggered, this, &TrayIcon::exitProgram);
+    m_icon.show();
+}
+
+void TrayIcon::setWindows(QWidget *loginWindow, QWidget *queryWindow)
+{
+    m_loginWindow = loginWindow;
+    m_queryWindow = queryWindow;
     loginWindow->installEventFilter(this);
     queryWindow->installEventFilter(this);
-    m_icon.show();
+}
+
+bool TrayIcon::windowsSet() const
+{
+    return m_loginWindow && m_queryWindow;
 }
 
 void TrayIcon::switchAccount()
 {
+    if (!windowsSet())
+        return;
     m_session.setLoggedin(0);
     m_queryWindow->hide();
     bringToFront(m_loginWindow);
@@ -47,6 +60,8 @@ void TrayIcon::switchAccount()
 
 void TrayIcon::hideWindows()
 {
+    if (!windowsSet())
+        return;
     if (m_available()) {
         m_loginWindow->hide();
         m_queryWindow->hide();
@@ -60,6 +75,8 @@ void TrayIcon::hideWindows()
 
 void TrayIcon::showWindow()
 {
+    if (!windowsSet())
+        return;
     if (m_session.loggedin() == 1) {
         // Hidden and shown again so it comes to the front; its activation hides the login window.
         m_queryWindow->hide();
@@ -67,6 +84,14 @@ void TrayIcon::showWindow()
     } else {
         bringToFront(m_loginWindow);
     }
+}
+
+void TrayIcon::showWindowIfAllHidden()
+{
+    if (!windowsSet())
+        return;
+    if (!m_loginWindow->isVisible() && !m_queryWindow->isVisible())
+        showWindow();
 }
 
 void TrayIcon::openMyPosts()
@@ -81,6 +106,8 @@ void TrayIcon::openChangePassword()
 
 void TrayIcon::exitProgram()
 {
+    if (!windowsSet())
+        return;
     m_loginWindow->close();
 }
 

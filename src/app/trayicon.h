@@ -22,8 +22,12 @@ class TrayIcon final : public QObject
 public:
     using Availability = std::function<bool()>;
 
-    TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, QWidget *loginWindow,
-             QWidget *queryWindow, Availability available, QObject *parent = nullptr);
+    // Shows the icon at once, so it is there before any window or box.
+    TrayIcon(AccountMenu &menu, UserSession &session, Browser &browser, Availability available,
+             QObject *parent = nullptr);
+    // The two windows the menu drives. Until they are set (a box shown while
+    // they are made), the menu's window entries do nothing.
+    void setWindows(QWidget *loginWindow, QWidget *queryWindow);
 
     QSystemTrayIcon &icon() { return m_icon; }
 
@@ -31,6 +35,8 @@ public:
     void hideWindows();
     // Brings back the window that fits `loggedin`: the query window or the login window.
     void showWindow();
+    // A box about to open while both windows sit in the tray gets a window behind it.
+    void showWindowIfAllHidden();
     void openMyPosts();
     void openChangePassword();
     void exitProgram();
@@ -39,6 +45,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool windowsSet() const;
     void activated(QSystemTrayIcon::ActivationReason reason);
     void openForumPage(const char *pathAndQuery);
 

@@ -2,9 +2,12 @@
 
 #include "common/usermessages.h"
 
+#include <QMessageBox>
+
 class QWidget;
 
-// UserMessages shown as real modal message boxes.
+// UserMessages shown as real message boxes, modal to the window they are
+// shown over: parent, or else the active window.
 class WidgetMessages final : public UserMessages
 {
 public:
@@ -16,5 +19,8 @@ protected:
     void informationBox(const QString &text) override;
 
 private:
+    QWidget *parentWindow() const;
+    void showBox(QMessageBox::Icon icon, const QString &text);
+
     QWidget *m_parent;
 };

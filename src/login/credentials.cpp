@@ -4,16 +4,27 @@
 #include "text/bytetext.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+namespace {
+// Three short lines; whatever lies beyond is never needed.
+constexpr qint64 readLimit = 4096;
+} // namespace
 
 Credentials Credentials::load(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.exists())
+    const QFileInfo info(fileName);
+    if (!info.exists())
         return {};
+    // Opening a FIFO would hold the start-up until some writer came, and a
+    // device may never end.
+    if (!info.isFile())
+        throw fileError(QStringLiteral("Cannot open file"), fileName, QStringLiteral("Not a regular file"));
+    QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         throw fileError(QStringLiteral("Cannot open file"), fileName, file.errorString());
-    return fromBytes(file.readAll());
+    return fromBytes(file.read(readLimit));
 }
 
 Credentials Credentials::fromBytes(const QByteArray &contents)
@@ -36,6 +47,9 @@ void Credentials::save(bool remember, const QByteArray &userName, const QByteArr
 {
     const QByteArray contents = toBytes(remember, userName, password);
     QSaveFile file(fileName);
+    // In a folder the user cannot write, the replacement cannot be made beside
+    // the file; writing the file in place keeps the login possible there.
+    file.setDirectWriteFallback(true);
     // Unbuffered, so a short write shows at the write and not at the commit.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))

@@ -28,10 +28,13 @@ struct Credentials
     // What save writes.
     static QByteArray toBytes(bool remember, const QByteArray &userName, const QByteArray &password);
 
-    // Throws AppError when an existing file cannot be read.
+    // Reads the first 4 KiB of a regular file. Throws AppError when an
+    // existing file cannot be read or is no regular file (a FIFO, a directory).
     static Credentials load(const QString &fileName = defaultFileName());
-    // Replaces the file atomically, readable by its owner only. Throws AppError
-    // and leaves the previous file as it was when the new one cannot be written.
+    // Replaces the file atomically, readable by its owner only; where the
+    // folder cannot be written, writes the existing file in place. Throws
+    // AppError and leaves the previous file as it was when the new one cannot
+    // be written.
     static void save(bool remember, const QByteArray &userName, const QByteArray &password,
                      const QString &fileName = defaultFileName());
 };

@@ -71,8 +71,10 @@ LoginWindow::LoginWindow(UserSession &session, Browser &browser, UserMessages &m
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     m_rememberBox->setChecked(true);
     m_syncLoginBox->setChecked(true);
-    // Enter in a field must not log in.
-    m_loginButton->setAutoDefault(false);
+    // Enter in a field must not log in, but Return on the focused button does,
+    // as Space does: outside a dialog no button is the default, and an
+    // auto-default button answers Return only while it has the focus.
+    m_loginButton->setAutoDefault(true);
     m_loginButton->setDefault(false);
     m_footerLabel->setEnabled(false);
 
@@ -140,6 +142,7 @@ void LoginWindow::logIn()
             Q_EMIT loginAccepted();
             break;
         case LoginResult::Busy:
+        case LoginResult::Cancelled:
             break;
         }
     } catch (const AppError &error) {

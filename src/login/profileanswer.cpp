@@ -50,12 +50,27 @@ void checkShape(const QByteArray &answer, const QList<QByteArray> &lines)
     }
 }
 
+// The XML reader knows only version 1.0 and refuses any other; the version an
+// answer declares is never looked at beyond being there, so it is read as 1.0.
+QByteArray readAsVersionOne(QByteArray answer)
+{
+    static const QRegularExpression version(QStringLiteral(R"(\bversion\s*=\s*(["'])([^"']+)\1)"));
+    const qsizetype declarationEnd = answer.indexOf("?>");
+    if (!answer.startsWith("<?xml") || declarationEnd < 0)
+        return answer;
+    // Latin-1 keeps the byte offsets.
+    const QRegularExpressionMatch match = version.match(QString::fromLatin1(answer.first(declarationEnd)));
+    if (match.hasMatch())
+        answer.replace(match.capturedStart(2), match.capturedLength(2), "1.0");
+    return answer;
+}
+
 QDomDocument parseAnswer(const QList<QByteArray> &lines)
 {
     QDomDocument document;
     if (lines.isEmpty())
         return document;
-    const QByteArray answer = lines.join("\r\n") + "\r\n";
+    const QByteArray answer = readAsVersionOne(lines.join("\r\n") + "\r\n");
     checkShape(answer, lines);
     QString reason;
     int line = 0;

@@ -29,7 +29,9 @@ LoginResult UserLogin::logIn(const QByteArray &user, const QByteArray &password)
         const AccountRequest request(m_requestSettings);
         answerLines = text::splitLines(request.get(
             hosts::accountUrl("/click_user.asp?user=" + user + "&pass=" + password + "&softname=Tolvanic")));
-    } catch (const AccountRequestError &) {
+    } catch (const AccountRequestError &error) {
+        if (error.kind() == AccountRequestError::Kind::Cancelled)
+            return LoginResult::Cancelled;
         m_messages.showPlain(QString::fromUtf8("网络不通。"));
     }
 

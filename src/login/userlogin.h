@@ -27,7 +27,8 @@ enum class LoginResult
 {
     Refused, // wrong user name or password, or the request failed
     Accepted,
-    Busy, // a login is already pending; nothing was done
+    Busy,      // a login is already pending; nothing was done
+    Cancelled, // the program quit while the service had not answered; nothing was shown
 };
 
 // One login attempt against the account service. Errors in the answer

@@ -21,6 +21,12 @@ AccountRequestError networkError(const char *message)
     return AccountRequestError(AccountRequestError::Kind::Network, QString::fromLatin1(message));
 }
 
+AccountRequestError cancelled()
+{
+    return AccountRequestError(AccountRequestError::Kind::Cancelled,
+                               QStringLiteral("The program is quitting."));
+}
+
 // The bytes before the first separator; all of them when there is none.
 QByteArray beforeFirst(const QByteArray &bytes, char separator)
 {
@@ -157,7 +163,13 @@ public:
         m_timer.start(timeout);
     }
 
-    void untilNextEvent() { m_loop.exec(); }
+    // After QCoreApplication::exit() every exec() returns at once (-1) and
+    // the timer can no longer fire: waiting on would spin for ever.
+    void untilNextEvent()
+    {
+        if (m_loop.exec() != 0)
+            throw cancelled();
+    }
     bool expired() const { return !m_timer.isActive(); }
 
 private:
@@ -252,6 +264,9 @@ public:
     }
 
     void write(const QByteArray &bytes) { m_transport.write(bytes); }
+
+    // Throws once the call's time is used up, so no step starts after it.
+    void checkDeadline() const { remaining(); }
 
     // The next line without its LF and a CR before it; nothing when the peer
     // closed before a whole line arrived.
@@ -370,34 +385,60 @@ int statusCodeOf(const QByteArray &statusLine)
     return isNumber ? code : -1;
 }
 
-// Status line and headers; interim 100 answers are skipped.
+// Status line and headers; interim 100 answers are skipped. Every line of
+// them, interim answers and empty lines included, counts against the header
+// limit, so a flood of interim answers ends like an endless header block.
 AnswerHead readHead(AnswerReader &reader, const AccountRequest::Settings &settings)
 {
     qsizetype headerBytes = 0;
+    const auto nextLine = [&] {
+        std::optional<QByteArray> line = reader.readLine(settings.readTimeout);
+        if (line) {
+            headerBytes += line->size() + 1;
+            if (headerBytes > settings.maxHeaderBytes)
+                throw networkError("Header block too large.");
+        }
+        return line;
+    };
     for (;;) {
-        const std::optional<QByteArray> statusLine = reader.readLine(settings.readTimeout);
+        const std::optional<QByteArray> statusLine = nextLine();
         if (!statusLine)
             throw networkError("Connection closed gracefully.");
         AnswerHead head;
         head.statusLine = *statusLine;
         head.statusCode = statusCodeOf(*statusLine);
         for (;;) {
-            const std::optional<QByteArray> line = reader.readLine(settings.readTimeout);
+            const std::optional<QByteArray> line = nextLine();
             if (!line) {
                 head.complete = false;
                 break;
             }
             if (line->isEmpty())
                 break;
-            headerBytes += line->size();
-            if (headerBytes > settings.maxHeaderBytes)
-                throw networkError("Header block too large.");
             const qsizetype colon = line->indexOf(':');
             if (colon > 0)
                 head.headers.append({line->left(colon).trimmed(), line->mid(colon + 1).trimmed()});
         }
         if (head.statusCode != 100)
             return head;
+    }
+}
+
+bool isSetCookie(QByteArrayView name)
+{
+    return text::equalsIgnoringCase(name, "Set-cookie") || text::equalsIgnoringCase(name, "Set-cookie2");
+}
+
+// A CR inside a Location or Set-Cookie value would go raw into the next
+// request and start header lines of the server's choosing there.
+void refuseLineBreaksInCarriedHeaders(const AnswerHead &head)
+{
+    for (const auto &[name, value] : head.headers) {
+        if ((isSetCookie(name) || text::equalsIgnoringCase(name, "Location")) &&
+            (value.contains('\r') || value.contains('\n')))
+            throw AccountRequestError(AccountRequestError::Kind::Protocol,
+                                      QStringLiteral("Line break inside a header value."), head.statusCode,
+                                      head.statusLine);
     }
 }
 
@@ -462,15 +503,23 @@ QByteArray readBody(AnswerReader &reader, const AnswerHead &head, std::chrono::m
     return {};
 }
 
-// Cookies set by the answers of one call, offered to its later requests.
+// Cookies set by the answers of one call, offered to its later requests. At
+// most `limit` of them are kept; later ones are ignored.
 class CookieStore
 {
 public:
+    explicit CookieStore(int limit) : m_left(limit) {}
+
     void store(const AnswerHead &head, const Target &target)
     {
-        for (const auto &[name, value] : head.headers)
-            if (text::equalsIgnoringCase(name, "Set-cookie") || text::equalsIgnoringCase(name, "Set-cookie2"))
-                m_jar.setCookiesFromUrl(QNetworkCookie::parseCookies(value), urlOf(target));
+        for (const auto &[name, value] : head.headers) {
+            if (!isSetCookie(name))
+                continue;
+            QList<QNetworkCookie> cookies = QNetworkCookie::parseCookies(value);
+            cookies = cookies.first(std::min(cookies.size(), m_left));
+            m_left -= cookies.size();
+            m_jar.setCookiesFromUrl(cookies, urlOf(target));
+        }
     }
 
     QByteArray headerValue(const Target &target) const
@@ -482,12 +531,15 @@ public:
     }
 
 private:
+    // The whole request path: a cookie whose Path names a script is sent to that script.
     static QUrl urlOf(const Target &target)
     {
-        return QUrl::fromEncoded(target.origin() + target.path().toPercentEncoding("/"));
+        return QUrl::fromEncoded(target.origin() +
+                                 beforeFirst(target.requestTarget, '?').toPercentEncoding("/"));
     }
 
     QNetworkCookieJar m_jar;
+    qsizetype m_left;
 };
 
 } // namespace
@@ -501,16 +553,19 @@ QByteArray AccountRequest::get(const QByteArray &url) const
 QByteArray AccountRequest::get(const QByteArray &url, AccountTransport &transport) const
 {
     AnswerReader reader(transport, m_settings);
-    CookieStore cookies;
+    CookieStore cookies(m_settings.maxCookies);
     QByteArray current = url;
     bool keepOpen = false;
     for (int count = 1;; ++count) {
+        reader.checkDeadline();
         const Target target = prepare(current);
         if (!keepOpen || !reader.isOpenTo(target))
             reader.open(target);
         reader.write(requestBytes(target, count > 1 ? cookies.headerValue(target) : QByteArray()));
 
         const AnswerHead head = readHead(reader, m_settings);
+        refuseLineBreaksInCarriedHeaders(head);
+        reader.checkDeadline();
         cookies.store(head, target);
         keepOpen = head.keepsConnection();
 

@@ -12,8 +12,9 @@ class AccountRequestError : public std::exception
 public:
     enum class Kind
     {
-        Network,  // no connection, a broken or silent transfer, a size limit
-        Protocol, // the service answered with an error status
+        Network,   // no connection, a broken or silent transfer, a size limit
+        Protocol,  // the service answered with an error status or a malformed header
+        Cancelled, // the program is quitting
     };
 
     AccountRequestError(Kind kind, QString message, int statusCode = 0, QByteArray statusLine = {},
@@ -82,7 +83,11 @@ public:
         std::chrono::milliseconds totalTimeout{120'000};
         qsizetype maxLineLength = 16'384;
         // Guards against a server that never ends its headers or its body.
-        qsizetype maxHeaderBytes = 1 << 20;
+        // Interim answers count too. A real answer's head is a few hundred bytes.
+        qsizetype maxHeaderBytes = 64 << 10;
+        // A real login sets a handful; storing cookies costs time that grows
+        // with the square of their number, so the rest are ignored.
+        int maxCookies = 64;
         // The answer is a profile of about a kilobyte, and the XML reader's
         // time grows with the square of an element's attribute count.
         qsizetype maxBodyBytes = 64 << 10;
@@ -93,7 +98,8 @@ public:
     explicit AccountRequest(const Settings &settings) : m_settings(settings) {}
 
     // Throws AccountRequestError. After the maximum number of redirects the
-    // result is empty, without error.
+    // result is empty, without error. Once the application is quitting
+    // (QCoreApplication::exit()), every wait ends the call as Cancelled.
     QByteArray get(const QByteArray &url) const;
     // The same exchange over another transport.
     QByteArray get(const QByteArray &url, AccountTransport &transport) const;

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QThread>
 #include <QUrl>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -69,7 +70,9 @@ QUrl requestUrl(QByteArrayView address)
     QUrl url;
     url.setScheme(QStringLiteral("http"));
     url.setHost(text::fromGbk(parts.host));
-    url.setPort(parts.port);
+    // A port set explicitly, the default one included, goes into the Host header.
+    if (parts.port != 80)
+        url.setPort(parts.port);
     const QByteArray wire = encodeForRequestLine(parts.path);
     const qsizetype query = wire.indexOf('?');
     url.setPath(QString::fromLatin1(query < 0 ? wire : wire.first(query)), QUrl::StrictMode);
@@ -78,15 +81,35 @@ QUrl requestUrl(QByteArrayView address)
     return url;
 }
 
-// The response arrived whole, possibly with an error status (Qt reports 4xx
-// and 5xx as content and server errors): then the body decides.
-bool responseArrived(QNetworkReply::NetworkError code)
+// A status line arrived and the transfer was not broken off. Qt reports many
+// statuses as errors of its own (400 and 418 as invalid operations, 407 as a
+// proxy error); those count as arrived, whatever the status: the body decides.
+// What stays a failure is the transport's: the connection (refused, closed
+// early, timed out, cancelled), a proxy that was really asked, redirects,
+// a broken protocol.
+bool responseArrived(const QNetworkReply &reply)
 {
-    if (code == QNetworkReply::ContentReSendError)
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
         return false;
-    return code == QNetworkReply::NoError ||
-           (code >= QNetworkReply::ContentAccessDenied && code <= QNetworkReply::UnknownContentError) ||
-           (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
+    const QNetworkReply::NetworkError code = reply.error();
+    if (code == QNetworkReply::ProxyAuthenticationRequiredError)
+        return status.toInt() == 407;
+    const bool transport = (code > QNetworkReply::NoError && code < QNetworkReply::ContentAccessDenied) ||
+                           code == QNetworkReply::ContentReSendError ||
+                           code == QNetworkReply::ProtocolFailure;
+    return !transport;
+}
+
+// A Content-Length, when there is one, must be a decimal number.
+bool contentLengthValid(const QNetworkReply &reply)
+{
+    static constexpr QByteArrayView name = "Content-Length";
+    if (!reply.hasRawHeader(name.toByteArray()))
+        return true;
+    const QByteArray value = reply.rawHeader(name.toByteArray()).trimmed();
+    return !value.isEmpty() &&
+           std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace
@@ -96,6 +119,11 @@ PageFetcher::PageFetcher(QObject *parent) : QObject(parent) {}
 PageFetcher::~PageFetcher()
 {
     stopTransfer();
+}
+
+QByteArray PageFetcher::wireAddress(QByteArrayView url)
+{
+    return requestUrl(url).toEncoded();
 }
 
 PageFetcher::UrlParts PageFetcher::splitUrl(QByteArrayView url)
@@ -150,26 +178,37 @@ void PageFetcher::cancel()
     if (!m_reply)
         return; // idle, or cancelled with its error already on the way
     stopTransfer();
-    QMetaObject::invokeMethod(
-        this, [this] { complete(false); }, Qt::QueuedConnection);
+    reportFailureLater();
 }
 
 void PageFetcher::onMetaDataChanged()
 {
     const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    if (announced > m_fetchBodyLimit) {
-        stopTransfer();
-        complete(false);
-    }
+    if (announced > m_fetchBodyLimit || !contentLengthValid(*m_reply))
+        failFromReplySignal();
 }
 
 void PageFetcher::onReadyRead()
 {
     m_body += m_reply->readAll();
-    if (m_body.size() > m_fetchBodyLimit) {
-        stopTransfer();
-        complete(false);
-    }
+    if (m_body.size() > m_fetchBodyLimit)
+        failFromReplySignal();
+}
+
+void PageFetcher::failFromReplySignal()
+{
+    // Aborting a reply inside its own signal upsets Qt's HTTP layer, so the
+    // abort and the report both come from the event loop.
+    QNetworkReply *reply = std::exchange(m_reply, nullptr);
+    reply->disconnect(this);
+    QMetaObject::invokeMethod(
+        reply,
+        [reply] {
+            reply->abort();
+            reply->deleteLater();
+        },
+        Qt::QueuedConnection);
+    reportFailureLater();
 }
 
 void PageFetcher::onFinished()
@@ -179,9 +218,15 @@ void PageFetcher::onFinished()
     // A transfer that broke off (a body shorter than its Content-Length, a
     // time-out) fails even when part of the body arrived.
     const bool succeeded =
-        responseArrived(m_reply->error()) && !m_body.isEmpty() && m_body.size() <= m_fetchBodyLimit;
+        responseArrived(*m_reply) && !m_body.isEmpty() && m_body.size() <= m_fetchBodyLimit;
     stopTransfer();
     complete(succeeded);
+}
+
+void PageFetcher::reportFailureLater()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { complete(false); }, Qt::QueuedConnection);
 }
 
 void PageFetcher::stopTransfer()

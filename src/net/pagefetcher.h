@@ -7,9 +7,10 @@
 class QNetworkReply;
 
 // Fetches one URL over HTTP in the background and reports the outcome through
-// signals on the thread that started it. Success means a non-empty body,
-// whatever the status (an error page is delivered like any other); everything
-// else, an empty body included, ends in failed().
+// signals on the thread that started it. Success means a status line and a
+// non-empty body arrived, whatever the status (an error page is delivered like
+// any other); everything else, an empty body, a broken transfer or a
+// Content-Length that is not a number included, ends in failed().
 //
 // A fetcher runs one fetch at a time: start() while running is ignored, and it
 // still counts as running while its finished() or failed() handlers run, so a
@@ -49,6 +50,9 @@ public:
         bool operator==(const UrlParts &) const = default;
     };
     static UrlParts splitUrl(QByteArrayView url);
+    // The address as a fetch of url requests it, percent-encoded the same
+    // way: what a browser must open to show the page that was fetched.
+    static QByteArray wireAddress(QByteArrayView url);
 
     // Starts fetching url() with the current properties; later changes to them
     // do not affect the running fetch. Ignored while running.
@@ -79,6 +83,8 @@ private:
     void onMetaDataChanged();
     void onReadyRead();
     void onFinished();
+    void failFromReplySignal();
+    void reportFailureLater();
     void stopTransfer();
     void complete(bool succeeded);
 

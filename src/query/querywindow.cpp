@@ -11,12 +11,14 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
+#include <algorithm>
 
 namespace {
 
@@ -24,7 +26,10 @@ constexpr int clientWidth = 910;
 constexpr int clientHeight = 513;
 constexpr int toolRowHeight = 57;
 constexpr int statusBarHeight = 19;
-constexpr int statusPanelWidths[] = {700, 100, 50};
+constexpr int totalPanelWidth = 100;
+constexpr int donePanelMinimumWidth = 50;
+// Panels 2 and "失败：" stay readable up to this count.
+constexpr int largestShownCount = 1'000'000;
 
 // SimSun where it is installed, otherwise the first font with
 // Chinese characters; 12 pixels high either way.
@@ -64,13 +69,17 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
     createTable();
     createStatusBar();
 
-    connect(&m_scheduler, &BatchScheduler::message, this,
-            [this](const QString &text) { m_messages.showPlain(text); });
+    connect(&m_scheduler, &BatchScheduler::message, this, [this](const QString &text) {
+        Q_EMIT messageDue();
+        m_messages.showPlain(text);
+    });
     connect(&m_scheduler, &BatchScheduler::totalTextChanged, m_statusPanels[1], &QLabel::setText);
     connect(&m_scheduler, &BatchScheduler::doneTextChanged, m_statusPanels[2], &QLabel::setText);
     connect(&m_scheduler, &BatchScheduler::failedCountChanged, this, &QueryWindow::showFailedCount);
     connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, m_batchButton, &QWidget::setEnabled);
     m_batchButton->setEnabled(m_scheduler.batchButtonEnabled());
+    // Not the must-contain box, which one stray Space would untick.
+    m_batchButton->setFocus();
 }
 
 QueryWindow::~QueryWindow() = default;
@@ -116,6 +125,8 @@ void QueryWindow::createToolRow()
         buttons[i]->setObjectName(QStringLiteral("Button%1").arg(i + 1));
         buttons[i]->setGeometry(layouts[i].geometry);
         connect(buttons[i], &QPushButton::clicked, this, layouts[i].click);
+        // Return presses the focused button, as Space does.
+        buttons[i]->setAutoDefault(true);
     }
     m_batchButton = buttons[3];
 
@@ -138,8 +149,12 @@ void QueryWindow::createTable()
     n6->setObjectName(QStringLiteral("N6"));
     connect(n6, &QAction::triggered, this, &QueryWindow::visitSelectedKeyword);
     m_resultsView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_resultsView, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &at) { m_rowMenu->popup(m_resultsView->viewport()->mapToGlobal(at)); });
+    connect(m_resultsView, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        // Pointing at no row means no row: the command must not visit an earlier selection.
+        if (!m_resultsView->indexAt(at).isValid())
+            m_resultsView->clearSelection();
+        m_rowMenu->popup(m_resultsView->viewport()->mapToGlobal(at));
+    });
 }
 
 void QueryWindow::createStatusBar()
@@ -151,17 +166,29 @@ void QueryWindow::createStatusBar()
     for (int i = 0; i < 3; ++i) {
         m_statusPanels[i] = new QLabel(m_statusBar);
         m_statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        m_statusPanels[i]->setFixedWidth(statusPanelWidths[i]);
-        m_statusBar->addWidget(m_statusPanels[i]);
     }
+    // The counts keep their room up to a million; the tip takes what is
+    // left, about its 700 pixels, and yields to the failure count when one shows.
+    const QFontMetrics metrics(font());
+    const auto roomFor = [&metrics](const QString &caption) {
+        return metrics.horizontalAdvance(caption + QString::number(largestShownCount)) +
+               metrics.averageCharWidth();
+    };
+    m_statusPanels[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_statusPanels[1]->setFixedWidth(totalPanelWidth);
+    m_statusPanels[2]->setFixedWidth(std::max(donePanelMinimumWidth, roomFor(QStringLiteral("完成："))));
+    m_statusBar->addWidget(m_statusPanels[0], 1);
+    m_statusBar->addWidget(m_statusPanels[1]);
+    m_statusBar->addWidget(m_statusPanels[2]);
     m_statusPanels[0]->setAlignment(Qt::AlignCenter);
     m_statusPanels[0]->setText(
         QStringLiteral("宝贝数量越少竞争越小，宝贝获得展示的机会越大！"
                        "避免热门关键词，使用长尾关键词来提高宝贝浏览量，以获得更多成交机会！"));
-    // Keywords skipped after a failed fetch, in the room right of the last panel.
+    // Keywords skipped after a failed fetch, right of the last panel.
     m_failedPanel = new QLabel(m_statusBar);
     m_failedPanel->setObjectName(QStringLiteral("FailedPanel"));
-    m_statusBar->addWidget(m_failedPanel, 1);
+    m_failedPanel->setFixedWidth(roomFor(QStringLiteral("失败：")));
+    m_statusBar->addWidget(m_failedPanel);
     m_failedPanel->hide();
 }
 
@@ -169,6 +196,8 @@ void QueryWindow::showFailedCount(int failed)
 {
     m_failedPanel->setText(QStringLiteral("失败：%1").arg(failed));
     m_failedPanel->setVisible(failed > 0);
+    // Yielding room, the tip keeps its beginning readable.
+    m_statusPanels[0]->setAlignment(failed > 0 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
 }
 
 void QueryWindow::startBatch()
@@ -230,7 +259,9 @@ void QueryWindow::closeLoginWindow()
 
 bool QueryWindow::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate)
+    // The window system's activation may arrive late, after the window was
+    // hidden (switch account): it must not hide the login window then.
+    if (event->type() == QEvent::WindowActivate && isVisible())
         onActivated();
     return QWidget::event(event);
 }

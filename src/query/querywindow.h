@@ -54,6 +54,10 @@ public Q_SLOTS:
     void onActivated();
     void closeLoginWindow();
 
+Q_SIGNALS:
+    // The batch is about to show a message box ("查询完成！").
+    void messageDue();
+
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

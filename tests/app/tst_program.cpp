@@ -1,5 +1,8 @@
 #include "app/accountmenu.h"
+#include "app/qttranslations.h"
 #include "app/quillmarshapp.h"
+#include "app/widgetmessages.h"
+#include "common/apperror.h"
 #include "login/loginwindow.h"
 #include "login/usersession.h"
 #include "query/querywindow.h"
@@ -12,11 +15,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 #include <optional>
 
@@ -44,6 +51,8 @@ ScriptedResponse accountService(const RecordedRequest &request)
         return ScriptedResponse::ok(profile("demo", "120", "demo@example.com"));
     if (request.target.startsWith("/click_user.asp?user=second&pass=pw2&"))
         return ScriptedResponse::ok(profile("second", "7", "second@example.com"));
+    if (request.target.startsWith("/click_user.asp?user=silent&"))
+        return ScriptedResponse::silence();
     return ScriptedResponse::ok("<refused/>");
 }
 
@@ -78,9 +87,13 @@ public:
 class ProgramFixture
 {
 public:
-    explicit ProgramFixture(bool trayAvailable = false) : available(trayAvailable)
+    // beforeStart runs in the working directory before the program is built.
+    explicit ProgramFixture(bool trayAvailable = false, const std::function<void()> &beforeStart = {})
+        : available(trayAvailable)
     {
         QDir::setCurrent(directory.path());
+        if (beforeStart)
+            beforeStart();
         accounts.setHandler(accountService);
         market.setHandler(marketplace);
         qputenv("QUILLMARSH_ACCOUNT_HOST", accounts.hostAndPort());
@@ -142,6 +155,11 @@ private Q_SLOTS:
     void programEnds_data();
     void programEnds();
     void closingAnotherWindowInTrayKeepsRunning();
+    void startUpBoxHasTheTrayIcon();
+    void batchEndingInTrayShowsQueryWindow();
+    void realBoxes_data();
+    void realBoxes();
+    void qtTextsInTheUsersLanguage();
 };
 
 void TstProgram::startsAtLoginWindow()
@@ -226,6 +244,11 @@ void TstProgram::switchAccountDuringBatch()
     QCOMPARE(fixture.program->session().loggedin(), 0);
     QVERIFY(fixture.form1().isVisible());
     QVERIFY(!fixture.form2().isVisible());
+    // The window system's activation of the query window may come late, when
+    // it is hidden already: the login window stays.
+    QEvent lateActivation(QEvent::WindowActivate);
+    QApplication::sendEvent(&fixture.form2(), &lateActivation);
+    QVERIFY(fixture.form1().isVisible());
     const int rowsAtSwitch = fixture.form2().results().rowCount();
     QTRY_VERIFY(fixture.form2().results().rowCount() > rowsAtSwitch + 2);
 
@@ -273,6 +296,9 @@ void TstProgram::programEnds_data()
     QTest::newRow("exit entry with hidden windows") << QStringLiteral("hide, exit");
     QTest::newRow("closing the login window") << QStringLiteral("close login");
     QTest::newRow("closing the query window during a batch") << QStringLiteral("close query");
+    // Quitting ends every wait of the account exchange at once.
+    QTest::newRow("exit entry while a login waits") << QStringLiteral("login, exit");
+    QTest::newRow("closing the login window while a login waits") << QStringLiteral("login, close login");
 }
 
 void TstProgram::programEnds()
@@ -287,15 +313,24 @@ void TstProgram::programEnds()
         fixture.form2().startBatch();
     }
     QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
-    const int exitCode = fixture.runUntilEnd([&] {
+    const auto leave = [&] {
         if (how.startsWith(QStringLiteral("hide")))
             fixture.menu().hideWindows->trigger();
         if (how.endsWith(QStringLiteral("exit")))
             fixture.menu().exitProgram->trigger();
-        else if (how == QStringLiteral("close login"))
+        else if (how.endsWith(QStringLiteral("close login")))
             fixture.form1().close();
         else
             fixture.form2().close();
+    };
+    const int exitCode = fixture.runUntilEnd([&] {
+        if (how.startsWith(QStringLiteral("login"))) {
+            // The service never answers: the exchange waits until the program leaves.
+            QTimer::singleShot(100, &fixture.form1(), leave);
+            fixture.logIn(QStringLiteral("silent"), QStringLiteral("pw"));
+        } else {
+            leave();
+        }
     });
     QCOMPARE(exitCode, 0);
     QCOMPARE(aboutToQuit.count(), 1);
@@ -322,6 +357,124 @@ void TstProgram::closingAnotherWindowInTrayKeepsRunning()
     QCOMPARE(exitCode, 7);
     fixture.menu().showWindow->trigger();
     QVERIFY(fixture.form1().isVisible());
+}
+
+// A box shown while the windows are made (here a directory named info.dat)
+// has the tray icon beside it already, and its menu is safe to use.
+void TstProgram::startUpBoxHasTheTrayIcon()
+{
+    QList<bool> trayShown;
+    ProgramFixture fixture(true, [&] {
+        QVERIFY(QDir().mkdir(QStringLiteral("info.dat")));
+        fixture.messages.whileOpen = [&](const RecordingMessages::Shown &) {
+            const auto *icon = QCoreApplication::instance()->findChild<QSystemTrayIcon *>();
+            trayShown.append(icon && icon->isVisible());
+            // The windows do not exist yet: their entries do nothing.
+            for (QAction *entry : icon->contextMenu()->actions())
+                entry->trigger();
+        };
+    });
+    QCOMPARE(fixture.messages.shown.size(), 1);
+    QCOMPARE(fixture.messages.shown[0].kind, RecordingMessages::Kind::Error);
+    QCOMPARE(trayShown, QList<bool>{true});
+}
+
+// A batch that ends while both windows are in the tray brings the query
+// window back before its end message.
+void TstProgram::batchEndingInTrayShowsQueryWindow()
+{
+    ProgramFixture fixture(true);
+    fixture.program->start();
+    fixture.logIn(QStringLiteral("demo"), QStringLiteral("demo"));
+    QTRY_VERIFY(fixture.form2().isVisible());
+    QList<bool> queryWindowShown;
+    fixture.messages.whileOpen = [&](const RecordingMessages::Shown &) {
+        queryWindowShown.append(fixture.form2().isVisible());
+    };
+    fixture.form2().scheduler().setEndCheckInterval(50);
+    auto *keywordBox = fixture.form2().findChild<QLineEdit *>(QStringLiteral("Edit1"));
+    keywordBox->setText(QStringLiteral("seed"));
+    fixture.form2().startBatch();
+    // No harvested keyword holds this, so the batch ends after the seed.
+    keywordBox->setText(QStringLiteral("nothing like it"));
+    fixture.menu().hideWindows->trigger();
+    QVERIFY(!fixture.form2().isVisible());
+    QTRY_COMPARE(fixture.messages.texts(), QStringList{QStringLiteral("查询完成！")});
+    QCOMPARE(queryWindowShown, QList<bool>{true});
+}
+
+// Real message boxes: wide enough for their caption, and modal to the window
+// they are shown over only, so another window (the tray icon's) still takes clicks.
+void TstProgram::realBoxes_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("plain") << int(RecordingMessages::Kind::Plain);
+    QTest::newRow("error") << int(RecordingMessages::Kind::Error);
+    QTest::newRow("information") << int(RecordingMessages::Kind::Information);
+}
+
+void TstProgram::realBoxes()
+{
+    QFETCH(int, kind);
+    QWidget owner;
+    owner.resize(300, 200);
+    owner.show();
+    QWidget trayStandIn;
+    trayStandIn.setGeometry(400, 0, 100, 50);
+    auto *trayButton = new QPushButton(QStringLiteral("tray"), &trayStandIn);
+    trayButton->setGeometry(0, 0, 100, 50);
+    trayStandIn.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&trayStandIn));
+    // The box is shown over the active window.
+    owner.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&owner));
+    QSignalSpy trayClicked(trayButton, &QPushButton::clicked);
+
+    int boxWidth = 0;
+    int captionWidth = 0;
+    QTimer inspector;
+    connect(&inspector, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        inspector.stop();
+        boxWidth = box->width();
+        captionWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+        QTest::mouseClick(trayStandIn.windowHandle(), Qt::LeftButton, {}, QPoint(50, 25));
+        box->accept();
+    });
+    inspector.start(10);
+    WidgetMessages messages;
+    switch (RecordingMessages::Kind(kind)) {
+    case RecordingMessages::Kind::Plain:
+        messages.showPlain(QStringLiteral("查询完成！"));
+        break;
+    case RecordingMessages::Kind::Error:
+        messages.showError(AppError(QStringLiteral("x")));
+        break;
+    case RecordingMessages::Kind::Information:
+        messages.showInformation(QStringLiteral("用户名或密码错误！请重试。"));
+        break;
+    }
+    QVERIFY(captionWidth > 0);
+    // Room for the caption beside the title bar's own buttons.
+    QVERIFY2(boxWidth >= captionWidth + 100,
+             qPrintable(QStringLiteral("%1 < %2 + 100").arg(boxWidth).arg(captionWidth)));
+    QCOMPARE(trayClicked.count(), 1);
+}
+
+// Qt's own texts (standard buttons, the file dialog) follow the user's language.
+void TstProgram::qtTextsInTheUsersLanguage()
+{
+    QTranslator *translator = installQtTranslations(QLocale(QLocale::Chinese, QLocale::China));
+    QVERIFY2(translator, "no Qt translation for zh_CN");
+    const auto remove = qScopeGuard([translator] {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    });
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
 }
 
 QTEST_MAIN(TstProgram)

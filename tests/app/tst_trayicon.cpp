@@ -16,9 +16,9 @@ class TrayFixture
 {
 public:
     explicit TrayFixture(bool trayAvailable)
-        : tray(menu, session, browser, &loginWindow, &queryWindow, [this] { return available; }),
-          available(trayAvailable)
+        : tray(menu, session, browser, [this] { return available; }), available(trayAvailable)
     {
+        tray.setWindows(&loginWindow, &queryWindow);
         loginWindow.show();
     }
 

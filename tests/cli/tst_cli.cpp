@@ -3,14 +3,21 @@
 #include "simprocess.h"
 #include "text/gbk.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <csignal>
 #include <deque>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 using testsupport::RawHttpServer;
 using testsupport::ScriptedResponse;
@@ -374,6 +381,50 @@ private Q_SLOTS:
         QFile file(csvName);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), csvOf(whole.rows.first(rows)));
+    }
+
+    // Ctrl-C at the password prompt of a real terminal leaves echo on.
+    void interruptAtThePasswordPrompt()
+    {
+        const QByteArray program =
+            QFile::encodeName(testsupport::builtExecutable(QStringLiteral("src/cli/quillmarsh-cli")));
+        int terminal = -1;
+        const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::unsetenv("QUILLMARSH_PASSWORD");
+            ::setenv("QUILLMARSH_ACCOUNT_HOST", "127.0.0.1:1", 1);
+            ::execl(program.constData(), program.constData(), "login", "demo", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        const auto closeTerminal = qScopeGuard([terminal] { ::close(terminal); });
+        QByteArray shown;
+        QElapsedTimer clock;
+        clock.start();
+        while (!shown.contains("密码：") && clock.elapsed() < 10'000) {
+            pollfd ready{terminal, POLLIN, 0};
+            if (::poll(&ready, 1, 100) > 0) {
+                char bytes[256];
+                const ssize_t count = ::read(terminal, bytes, sizeof bytes);
+                if (count <= 0)
+                    break;
+                shown.append(bytes, count);
+            }
+        }
+        QVERIFY2(shown.contains("密码："), shown.constData());
+        QTRY_VERIFY([terminal] {
+            termios prompting = {};
+            return ::tcgetattr(terminal, &prompting) == 0 && !(prompting.c_lflag & ECHO);
+        }());
+
+        QCOMPARE(::write(terminal, "\x03", 1), ssize_t(1)); // the terminal's interrupt character
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), SIGINT);
+        termios after = {};
+        QCOMPARE(::tcgetattr(terminal, &after), 0);
+        QVERIFY(after.c_lflag & ECHO);
     }
 
     void unwritableFile()

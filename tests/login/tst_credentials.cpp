@@ -5,11 +5,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <optional>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::gbk;
 
@@ -152,6 +160,11 @@ private Q_SLOTS:
             << QByteArray("u\r\np\0\r\n1\r\n", 10) << absent << QByteArray() << QByteArray();
         QTest::newRow("empty file") << QByteArray("") << absent << QByteArray() << QByteArray();
         QTest::newRow("no file") << QByteArray() << absent << QByteArray() << QByteArray();
+        // Only the first 4 KiB are read.
+        QTest::newRow("three lines beyond the first 4 KiB") << QByteArray(5000, 'u') + "\r\np\r\n1\r\n"
+                                                            << absent << QByteArray() << QByteArray();
+        QTest::newRow("large file, three lines first") << "u\r\np\r\n1\r\n" + QByteArray(8 << 20, 'x')
+                                                       << remembered << QByteArray("u") << QByteArray("p");
     }
     void load()
     {
@@ -170,19 +183,80 @@ private Q_SLOTS:
         QCOMPARE(loaded.password, password);
     }
 
+    // Not a regular file: refused at once. A FIFO would hold the start-up
+    // until a writer came; here one comes after a while, and would be read.
+    void unreadableFile_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("directory") << false;
+        QTest::newRow("FIFO") << true;
+    }
     void unreadableFile()
     {
+        QFETCH(bool, fifo);
         WorkingDirectory directory;
-        QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("info.dat")));
-        const QString prefix = QStringLiteral("Cannot open file \"") +
-                               directory.filePath(QStringLiteral("info.dat")) + QStringLiteral("\". ");
+        const QString fileName = directory.filePath(QStringLiteral("info.dat"));
+        std::atomic<bool> loaded = false;
+        std::thread writer;
+        if (fifo) {
+            QCOMPARE(::mkfifo(QFile::encodeName(fileName).constData(), 0600), 0);
+            writer = std::thread([&loaded, path = QFile::encodeName(fileName)] {
+                for (int attempt = 0; attempt < 200 && !loaded; ++attempt) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+                    if (fd < 0)
+                        continue; // no reader yet
+                    [[maybe_unused]] const ssize_t written = ::write(fd, "u\r\np\r\n1\r\n", 9);
+                    ::close(fd);
+                    return;
+                }
+            });
+        } else {
+            QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("info.dat")));
+        }
+        const auto joinWriter = qScopeGuard([&] {
+            loaded = true;
+            if (writer.joinable())
+                writer.join();
+        });
+        const QString prefix = QStringLiteral("Cannot open file \"") + fileName + QStringLiteral("\". ");
         try {
             Credentials::load();
-            QFAIL("a directory named info.dat was read");
+            QFAIL("info.dat was read");
         } catch (const AppError &error) {
             QVERIFY2(error.message().startsWith(prefix) && error.message().size() > prefix.size(),
                      qPrintable(error.message()));
         }
+    }
+
+    // A folder the user may not write, holding an info.dat the user may: the
+    // replacement cannot be made beside it, so the file is written in place.
+    // As root, permissions hold only once the file-system user is someone else.
+    void saveInUnwritableFolder()
+    {
+        WorkingDirectory directory;
+        const QString fileName = directory.filePath(QStringLiteral("info.dat"));
+        writeFile(fileName, "old\r\nfile\r\n1\r\n");
+        const bool root = ::geteuid() == 0;
+        constexpr uid_t nobody = 65534;
+        if (root)
+            QCOMPARE(::chown(QFile::encodeName(fileName).constData(), nobody, nobody), 0);
+        QVERIFY(QFile::setPermissions(directory.path(), QFile::ReadOwner | QFile::ExeOwner |
+                                                            QFile::ReadGroup | QFile::ExeGroup |
+                                                            QFile::ReadOther | QFile::ExeOther));
+        const auto restore = qScopeGuard([&] {
+            if (root)
+                ::setfsuid(0);
+            QFile::setPermissions(directory.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        if (root)
+            ::setfsuid(nobody);
+
+        Credentials::save(true, "user", "pw");
+
+        QCOMPARE(readAll(fileName), QByteArray("user\r\npw\r\n1\r\n"));
+        QCOMPARE(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("info.dat")});
     }
 
     void ownerOnly_data()

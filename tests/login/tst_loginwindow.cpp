@@ -114,6 +114,7 @@ private Q_SLOTS:
     void enterDoesNotLogIn();
     void refusal_data();
     void refusal();
+    void acceptedLoginAnnounced_data();
     void acceptedLoginAnnounced();
     void buttonDisabledWhilePending();
     void failedSaveMakesNoRequest();
@@ -169,7 +170,6 @@ void TestLoginWindow::startState()
     QVERIFY(fixture.syncBox()->isChecked());
     QVERIFY(fixture.userField()->text().isEmpty());
     QCOMPARE(fixture.passwordField()->echoMode(), QLineEdit::Password);
-    QVERIFY(!fixture.loginButton()->autoDefault());
     QVERIFY(!fixture.loginButton()->isDefault());
     QVERIFY(!fixture.control<QLabel>("bsSkinStdLabel3")->isEnabled());
     QVERIFY(fixture.messages.shown.isEmpty());
@@ -325,8 +325,17 @@ void TestLoginWindow::refusal()
     QCOMPARE(fixture.session.loggedin(), 0);
 }
 
+void TestLoginWindow::acceptedLoginAnnounced_data()
+{
+    QTest::addColumn<bool>("byKeyboard");
+    QTest::newRow("mouse click") << false;
+    // Return on the focused button presses it, as Space does.
+    QTest::newRow("Return on the focused button") << true;
+}
+
 void TestLoginWindow::acceptedLoginAnnounced()
 {
+    QFETCH(bool, byKeyboard);
     LoginFixture fixture;
     fixture.server.enqueue(ScriptedResponse::ok(acceptedProfile()));
     QSignalSpy accepted(&fixture.window(), &LoginWindow::loginAccepted);
@@ -334,7 +343,13 @@ void TestLoginWindow::acceptedLoginAnnounced()
     fixture.userField()->setText(QStringLiteral("demo"));
     fixture.passwordField()->setText(QStringLiteral("demo"));
 
-    QTest::mouseClick(fixture.loginButton(), Qt::LeftButton);
+    if (byKeyboard) {
+        fixture.window().show();
+        fixture.loginButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(fixture.loginButton(), Qt::Key_Return);
+    } else {
+        QTest::mouseClick(fixture.loginButton(), Qt::LeftButton);
+    }
 
     QCOMPARE(accepted.count(), 1);
     QCOMPARE(fixture.messages.shown, {});

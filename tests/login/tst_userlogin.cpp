@@ -117,6 +117,11 @@ private Q_SLOTS:
         const QByteArrayList eleven = plainFields(11);
 
         row("compact") << profileAnswer(eleven) << LoginResult::Accepted << QString() << plainValues(11);
+        row("version 1.1") << profileAnswer(eleven, R"(<?xml version="1.1"?>)") << LoginResult::Accepted
+                           << QString() << plainValues(11);
+        row("version 2.0, single quotes")
+            << profileAnswer(eleven, R"(<?xml version='2.0' encoding="UTF-8"?>)") << LoginResult::Accepted
+            << QString() << plainValues(11);
         row("indented") << profileAnswer(eleven, R"(<?xml version="1.0"?>)", "\r\n    ")
                         << LoginResult::Accepted << QString() << plainValues(11);
         row("twelve fields") << profileAnswer(plainFields(12)) << LoginResult::Accepted << QString()

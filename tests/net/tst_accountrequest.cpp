@@ -164,6 +164,36 @@ private Q_SLOTS:
                      ScriptedResponse::ok("done")}
             << QByteArray("done") << QString() << QByteArrayList{first, "/public/a"} << QByteArrayList{"", ""}
             << QList{1, 1};
+        row("cookie whose path names the script itself")
+            << QList{redirect("/dir/click_user.asp?step=2",
+                              "Set-Cookie: sid=42; Path=/dir/click_user.asp\r\n"),
+                     ScriptedResponse::ok("done")}
+            << QByteArray("done") << QString() << QByteArrayList{first, "/dir/click_user.asp?step=2"}
+            << QByteArrayList{"", "sid=42"} << QList{1, 1};
+        {
+            // A real login sets a handful; past the call's limit, cookies are ignored.
+            QByteArray setCookies;
+            QByteArrayList kept;
+            for (int i = 0; i < 100; ++i) {
+                setCookies += "Set-Cookie: c" + QByteArray::number(i) + "=v; path=/\r\n";
+                if (i < AccountRequest::Settings().maxCookies)
+                    kept.append("c" + QByteArray::number(i) + "=v");
+            }
+            row("cookies kept per call are bounded")
+                << QList{redirect("/next.asp", setCookies), ScriptedResponse::ok("done")}
+                << QByteArray("done") << QString() << QByteArrayList{first, "/next.asp"}
+                << QByteArrayList{"", kept.join("; ")} << QList{1, 1};
+        }
+        // A CR would go raw into the next request and start header lines there.
+        row("bare CR in Location")
+            << QList{raw(
+                   "HTTP/1.1 302 Found\r\nLocation: /next.asp\rX-Injected: 1\r\nContent-Length: 0\r\n\r\n")}
+            << QByteArray() << QStringLiteral("protocol 302") << QByteArrayList{first} << QByteArrayList{""}
+            << QList{1};
+        row("bare CR in Set-Cookie") << QList{redirect("/next.asp", "Set-Cookie: sid=1\rX-Injected: 1\r\n"),
+                                              ScriptedResponse::ok("done")}
+                                     << QByteArray() << QStringLiteral("protocol 302")
+                                     << QByteArrayList{first} << QByteArrayList{""} << QList{1};
         row("Connection: close opens a new connection")
             << QList{redirect("/next.asp", "Connection: close\r\n"), ScriptedResponse::ok("done")}
             << QByteArray("done") << QString() << QByteArrayList{first, "/next.asp"} << QByteArrayList{"", ""}
@@ -196,6 +226,14 @@ private Q_SLOTS:
         row("100 then 200")
             << QList{raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")}
             << QByteArray("ok") << QString() << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        {
+            QByteArray interim;
+            while (interim.size() <= 2 * testSettings().maxHeaderBytes)
+                interim += "HTTP/1.1 100 Continue\r\n\r\n";
+            row("interim answers count against the header limit")
+                << QList{raw(interim)} << QByteArray() << QStringLiteral("network: Header block too large.")
+                << QByteArrayList{first} << QByteArrayList{""} << QList{1};
+        }
         row("chunked") << QList{raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                                     "5\r\nhello\r\n6 size cut at space\r\n world\r\n0\r\n\r\n")}
                        << QByteArray("hello world") << QString() << QByteArrayList{first}
@@ -332,6 +370,16 @@ private Q_SLOTS:
         QTest::newRow("garbage instead of HTTP")
             << raw(QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\n\xff\xfe garbage\n", 24), true)
             << QStringLiteral("Connection closed gracefully.") << 1;
+        {
+            // Thousands of cookies per answer: storing them all takes time that
+            // grows with the square of their number.
+            QByteArray cookies;
+            for (int i = 0; cookies.size() < 60'000; ++i)
+                cookies += "Set-Cookie: c" + QByteArray::number(i) + "=v\r\n";
+            QTest::newRow("cookie flood on every redirect")
+                << raw("HTTP/1.1 302 Found\r\nLocation: /again\r\n" + cookies + "Content-Length: 0\r\n\r\n")
+                << QString() << 15;
+        }
         QTest::newRow("endless redirects, a new connection each")
             << raw("HTTP/1.1 302 Found\r\nLocation: /again\r\nConnection: close\r\nContent-Length: 0\r\n\r\n",
                    true)

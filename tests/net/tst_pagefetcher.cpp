@@ -1,8 +1,14 @@
 #include "net/hosts.h"
 #include "net/pagefetcher.h"
 #include "rawhttpserver.h"
+#include "recorders.h"
+#include "results/keywordvisit.h"
+#include "results/resultsmodel.h"
 #include "text/gbk.h"
 
+#include <QNetworkProxy>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -150,6 +156,67 @@ private Q_SLOTS:
         QCOMPARE(request.header("Host"), server.hostAndPort());
     }
 
+    // The visit command opens exactly the address the fetcher requested.
+    void visitOpensTheFetchedAddress_data()
+    {
+        QTest::addColumn<QByteArray>("keyword");
+        QTest::newRow("hash") << QByteArray("a#b");
+        QTest::newRow("lone percent") << QByteArray("100%");
+        QTest::newRow("escape") << QByteArray("%41");
+        QTest::newRow("space") << QByteArray("a b");
+        QTest::newRow("ampersand") << QByteArray("a&b");
+        QTest::newRow("chinese") << text::toGbk(u"连衣裙 夏");
+    }
+    void visitOpensTheFetchedAddress()
+    {
+        QFETCH(QByteArray, keyword);
+        RawHttpServer server;
+        server.enqueue(ScriptedResponse::ok("page"));
+        qputenv("QUILLMARSH_MARKET_HOST", server.hostAndPort());
+        const auto unset = qScopeGuard([] { qunsetenv("QUILLMARSH_MARKET_HOST"); });
+        Fetch fetch(hosts::marketSearchUrl(keyword));
+        fetch.get.start();
+        QVERIFY(fetch.waitUntilEnded());
+
+        ResultsModel results;
+        results.addRow({"1", keyword, "10", "5", "1.00", "d"});
+        testsupport::RecordingBrowser browser;
+        visitKeyword(results, 0, browser);
+
+        QCOMPARE(browser.opened.size(), 1);
+        QCOMPARE(browser.opened[0].first,
+                 "http://" + server.hostAndPort() + server.requests().value(0).target);
+    }
+
+    // Seen through a proxy, which receives the whole address and the Host header.
+    void hostHeader_data()
+    {
+        QTest::addColumn<QByteArray>("url");
+        QTest::addColumn<QByteArray>("host");
+        QTest::newRow("no port") << QByteArray("http://quillmarsh.test/p") << QByteArray("quillmarsh.test");
+        QTest::newRow("port 80 written")
+            << QByteArray("quillmarsh.test:80/p") << QByteArray("quillmarsh.test");
+        QTest::newRow("other port") << QByteArray("quillmarsh.test:8080/p")
+                                    << QByteArray("quillmarsh.test:8080");
+    }
+    void hostHeader()
+    {
+        QFETCH(QByteArray, url);
+        QFETCH(QByteArray, host);
+        RawHttpServer proxy;
+        proxy.enqueue(ScriptedResponse::ok("page"));
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port()));
+        const auto noProxy = qScopeGuard([] { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); });
+        Fetch fetch(url);
+        fetch.get.start();
+        QVERIFY(fetch.waitUntilEnded());
+        QCOMPARE(fetch.body(), QByteArray("page"));
+        const RecordedRequest request = proxy.requests().value(0);
+        QCOMPARE(request.target, "http://" + host + "/p");
+        QCOMPARE(request.header("Host"), host);
+    }
+
     void requestHeaders()
     {
         RawHttpServer server;
@@ -169,9 +236,9 @@ private Q_SLOTS:
         QVERIFY(request.header("Content-Type").isEmpty());
     }
 
-    // Success is a non-empty body, whatever the status; the body arrives
-    // unchanged. Everything else, a time-out or an oversized body included,
-    // ends in failed(): an empty expected body means that.
+    // Success is a status line and a non-empty body, whatever the status; the
+    // body arrives unchanged. Everything else, a time-out or an oversized body
+    // included, ends in failed(): an empty expected body means that.
     void outcome_data()
     {
         QTest::addColumn<ScriptedResponse>("response");
@@ -188,6 +255,24 @@ private Q_SLOTS:
         row("200", ScriptedResponse::ok("hello"), "hello");
         row("404 page", ScriptedResponse::status(404, "Not Found", "missing"), "missing");
         row("500 page", ScriptedResponse::status(500, "Oops", "broken"), "broken");
+        // Statuses Qt reports as errors of its own are pages like any other.
+        for (const int status : {203, 300, 400, 401, 403, 405, 407, 409, 410, 418, 429, 451, 499, 501, 502,
+                                 503, 504, 505, 599}) {
+            const QByteArray name = QByteArray::number(status) + " page";
+            QTest::newRow(name.constData())
+                << ScriptedResponse::status(status, "Status", "page " + QByteArray::number(status))
+                << PageFetcher::DefaultFetchTimeoutMs << PageFetcher::DefaultBodyLimit
+                << "page " + QByteArray::number(status);
+        }
+        // Qt takes any 1xx but 100 for the final answer, which has no body.
+        row("100, then 200",
+            {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"}, "final");
+        row("103, then 200",
+            {"HTTP/1.1 103 Early Hints\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal"}, {});
+        row("304 carries no body", ScriptedResponse::status(304, "Not Modified", "body"), {});
+        row("Content-Length not a number", {"HTTP/1.1 200 OK\r\nContent-Length: 5x\r\n\r\nhello"}, {});
+        row("Content-Length negative", closing("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nhello"), {});
+        row("Content-Length in hexadecimal", {"HTTP/1.1 200 OK\r\nContent-Length: 0x5\r\n\r\nhello"}, {});
         row("zero bytes", ScriptedResponse::ok(QByteArray("a\0b\0\0c", 6)), QByteArray("a\0b\0\0c", 6));
         row("chunked",
             {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n"},
@@ -226,6 +311,8 @@ private Q_SLOTS:
         QFETCH(int, fetchTimeout);
         QFETCH(qint64, bodyLimit);
         QFETCH(QByteArray, body);
+        // Printed when a reply is aborted inside its own signal.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("Internal problem")));
         RawHttpServer server;
         // Every request, a retry included, gets the same answer.
         server.setHandler([response](const RecordedRequest &) { return response; });
