@@ -20,7 +20,7 @@ value=0
 for _ in 1 2 3; do
     QUILLMARSH_PASSWORD=demo "$build/src/cli/quillmarsh-cli" query --user demo --csv "$work/table.csv" 连衣裙 \
         2>"$work/batch.log"
-    # The last progress line: "pages N, queued 0, rows R, failed F, X pages/s".
+    # The last progress line: "pages N, queued 0, rows R, failed F, excluded E, X pages/s".
     read -r pages rate < <(grep '^pages ' "$work/batch.log" | tail -n 1 | sed -E 's/^pages ([0-9]+),.* ([0-9.]+) pages\/s$/\1 \2/')
     value=$(higher "$value" "$rate")
 done

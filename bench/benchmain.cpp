@@ -1,7 +1,6 @@
 #include "benchpairs.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
@@ -29,7 +28,8 @@ public:
         for (const Run &run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred)
                 continue;
-            const double perIteration = run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
+            const double perIteration = run.GetAdjustedRealTime() *
+                                        benchmark::GetTimeUnitMultiplier(benchmark::kNanosecond) /
                                         benchmark::GetTimeUnitMultiplier(run.time_unit);
             nanoseconds[run.benchmark_name()] = perIteration;
         }
@@ -73,7 +73,8 @@ int main(int argc, char **argv)
             ++missing;
             continue;
         }
-        const double ratio = pair.invertRatio ? baseline->second / value->second : value->second / baseline->second;
+        const double ratio =
+            pair.invertRatio ? baseline->second / value->second : value->second / baseline->second;
         std::printf("BENCH name=%s value=%s baseline=%s ratio=%.2f goal=%s\n", pair.name,
                     readable(value->second).c_str(), readable(baseline->second).c_str(), ratio, pair.goal);
     }

@@ -11,7 +11,8 @@ function(quillmarsh_add_test name)
         target_link_libraries(${name} PRIVATE quillmarsh_core)
     endif()
     add_test(NAME ${name} COMMAND ${name})
+    # Each test keeps its settings and history in a folder of its own, never the user's.
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLMARSH_BIN_DIR=${PROJECT_BINARY_DIR}"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUILLMARSH_BIN_DIR=${PROJECT_BINARY_DIR};QUILLMARSH_DATA_DIR=${CMAKE_CURRENT_BINARY_DIR}/${name}.data"
         TIMEOUT 300)
 endfunction()

@@ -41,6 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (row[1] != keyword || row[2] == "0" || row[4].isEmpty() || row[4].contains("head") ||
             row[5].contains("head"))
             abort();
+        // The first listed item is the row's best seller.
+        if (harvest.items.size() > pageparser::MaxListedItems ||
+            (!harvest.items.isEmpty() &&
+             (harvest.items[0].title != row[5] || harvest.items[0].price != row[4] ||
+              harvest.items[0].sales != row[3])))
+            abort();
+    } else if (!harvest.items.isEmpty()) {
+        abort();
     }
     return 0;
 }

@@ -8,6 +8,7 @@ packages=(
     qt6-translations-l10n
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick
+    libxlsxwriter-dev unzip
     dpkg-dev help2man lintian desktop-file-utils appstream xdotool bash-completion
 )
 missing=()

@@ -73,10 +73,11 @@ void BatchRun::showProgress()
 QString BatchRun::progressText() const
 {
     const double seconds = m_clock.elapsed() / 1000.0;
-    return QStringLiteral("pages %1, queued %2, rows %3, failed %4, %5 pages/s")
+    return QStringLiteral("pages %1, queued %2, rows %3, failed %4, excluded %5, %6 pages/s")
         .arg(m_pagesDone)
         .arg(qMax(0, m_scheduler.queueCount() - m_scheduler.nextPosition()))
         .arg(m_results->rowCount())
         .arg(m_scheduler.failedCount())
+        .arg(m_scheduler.excludedCount())
         .arg(seconds > 0 ? m_pagesDone / seconds : 0.0, 0, 'f', 1);
 }

@@ -8,7 +8,9 @@
 #include "cli/interruptwatcher.h"
 #include "cli/passwordsource.h"
 #include "results/csvexport.h"
+#include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
+#include "results/tableexport.h"
 #include "text/gbk.h"
 
 #include <QCommandLineParser>
@@ -25,10 +27,15 @@ namespace {
 const char usageText[] =
     "usage: quillmarsh-cli login USER\n"
     "       quillmarsh-cli query --user USER [--no-must-contain] [--sort count|sales|price]\n"
-    "                            [--csv FILE] [--fetch-timeout MS] SEED\n"
+    "                            [--exclude WORD]... [--min-opportunity X]\n"
+    "                            [--csv FILE | --format csv|csv-utf8|xlsx|json [--out FILE]]\n"
+    "                            [--fetch-timeout MS] SEED\n"
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
-    "query logs in, walks the related searches from SEED and writes the table as CSV\n"
-    "to FILE or standard output. --fetch-timeout 0 lets a page take as long as it takes.\n"
+    "query logs in, walks the related searches from SEED and writes the table to FILE or\n"
+    "standard output: csv (the default) is the GBK CSV of the save button, csv-utf8 and\n"
+    "xlsx (needs --out) hold every column, json one object per row. --exclude leaves\n"
+    "related keywords holding WORD unqueued; --min-opportunity writes only the rows whose\n"
+    "opportunity is at least X. --fetch-timeout 0 lets a page take as long as it takes.\n"
     "quillmarsh-cli --help prints this text, --version the program's version.\n";
 
 constexpr int abortSettleMs = 50;
@@ -63,19 +70,24 @@ int login(const QStringList &arguments)
     return code;
 }
 
-// The table as the save command writes it, to the file named as given or to
-// standard output. The batch is over, so the table cannot change while it is
-// written: it goes out a piece at a time instead of being built whole first.
-int writeTable(const ResultsModel &results, const QString &fileName)
+// The table in the format asked for, to the file named or to standard output.
+// The batch is over, so the table cannot change while it is written: it goes
+// out a piece at a time instead of being built whole first.
+int writeTable(const ResultsModel &results, const QList<int> &positions, tableexport::Format format,
+               const QString &fileName)
 {
-    const auto writeCsv = [&results](QIODevice *device) { csvexport::writeCsv(device, results); };
     try {
         if (!fileName.isEmpty()) {
-            csvexport::save(fileName, writeCsv);
+            tableexport::save(fileName, format, results, positions);
         } else {
             QFile out;
             out.open(stdout, QIODevice::WriteOnly);
-            writeCsv(&out);
+            if (format == tableexport::Format::Csv)
+                csvexport::writeCsv(&out, results, positions);
+            else if (format == tableexport::Format::Utf8Csv)
+                tableexport::writeUtf8Csv(&out, results, positions);
+            else
+                tableexport::writeJson(&out, results, positions);
         }
     } catch (const AppError &error) {
         consoleoutput::printErrorLine(errorBoxText(error.message()));
@@ -90,8 +102,11 @@ struct QueryOptions
     QString user;
     QByteArray seed; // GBK
     bool mustContain = true;
-    QString sortBy;  // empty, "count", "sales" or "price"
-    QString csvFile; // empty: standard output
+    QString sortBy;                  // empty, "count", "sales" or "price"
+    QList<QByteArray> excludedWords; // folded
+    std::optional<double> minOpportunity;
+    tableexport::Format format = tableexport::Format::Csv;
+    QString outFile; // empty: standard output
     std::optional<int> fetchTimeoutMs;
 };
 
@@ -103,8 +118,12 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
     const QCommandLineOption sort(QStringLiteral("sort"), {}, QStringLiteral("count|sales|price"));
     const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption fetchTimeout(QStringLiteral("fetch-timeout"), {}, QStringLiteral("MS"));
+    const QCommandLineOption exclude(QStringLiteral("exclude"), {}, QStringLiteral("WORD"));
+    const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("csv|csv-utf8|xlsx|json"));
+    const QCommandLineOption out(QStringLiteral("out"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption minOpportunity(QStringLiteral("min-opportunity"), {}, QStringLiteral("X"));
     QCommandLineParser parser;
-    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout});
+    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout, exclude, format, out, minOpportunity});
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.isSet(user))
@@ -120,7 +139,25 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
     if (parser.isSet(sort) && options.sortBy != QLatin1String("count") &&
         options.sortBy != QLatin1String("sales") && options.sortBy != QLatin1String("price"))
         return QStringLiteral("--sort takes count, sales or price");
-    options.csvFile = parser.value(csv);
+    for (const QString &word : parser.values(exclude))
+        options.excludedWords.append(KeywordFilter::exclusionWords(word));
+    if (parser.isSet(csv) && (parser.isSet(format) || parser.isSet(out)))
+        return QStringLiteral("--csv names the CSV file; use --format and --out instead");
+    if (parser.isSet(format)) {
+        const std::optional<tableexport::Format> named = tableexport::formatNamed(parser.value(format));
+        if (!named)
+            return QStringLiteral("--format takes csv, csv-utf8, xlsx or json");
+        options.format = *named;
+    }
+    options.outFile = parser.isSet(csv) ? parser.value(csv) : parser.value(out);
+    if (options.format == tableexport::Format::Xlsx && options.outFile.isEmpty())
+        return QStringLiteral("--format xlsx needs --out FILE");
+    if (parser.isSet(minOpportunity)) {
+        bool numberOk = false;
+        options.minOpportunity = parser.value(minOpportunity).toDouble(&numberOk);
+        if (!numberOk)
+            return QStringLiteral("--min-opportunity takes a number");
+    }
     if (parser.isSet(fetchTimeout)) {
         bool timeoutOk = true;
         options.fetchTimeoutMs = parser.value(fetchTimeout).toInt(&timeoutOk);
@@ -150,7 +187,9 @@ int runQuery(const QueryOptions &options)
 
     // The keyword box holds the seed for the whole batch.
     ResultsModel results;
-    BatchRun batch(&results, KeywordFilter{options.seed, options.mustContain});
+    // Only the JSON lists each row's items; the other formats need not keep them.
+    results.setKeepsListedItems(options.format == tableexport::Format::Json);
+    BatchRun batch(&results, KeywordFilter{options.seed, options.mustContain, options.excludedWords});
     if (options.fetchTimeoutMs)
         batch.setFetchTimeout(*options.fetchTimeoutMs);
     InterruptWatcher interrupts;
@@ -173,7 +212,11 @@ int runQuery(const QueryOptions &options)
     }
 
     sortTable(results, options.sortBy);
-    const int code = writeTable(results, options.csvFile);
+    ResultsFilterModel written(&results);
+    ViewFilter filter;
+    filter.minOpportunity = options.minOpportunity;
+    written.setViewFilter(filter);
+    const int code = writeTable(results, written.shownPositions(), options.format, options.outFile);
     return code == Success && interrupted ? Interrupted : code;
 }
 

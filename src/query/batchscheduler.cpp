@@ -30,6 +30,7 @@ public:
     int nextPosition = 0;
     int rowsMade = 0;
     int failedCount = 0;
+    int excludedCount = 0;
     bool batchButtonEnabled = true;
     // The one fetch in flight, if any.
     QPointer<PageFetcher> fetcher;
@@ -87,6 +88,10 @@ bool BatchScheduler::start(const QByteArray &seed)
         d->failedCount = 0;
         Q_EMIT failedCountChanged(0);
     }
+    if (d->excludedCount != 0) {
+        d->excludedCount = 0;
+        Q_EMIT excludedCountChanged(0);
+    }
     d->dispatchTimer.start();
     d->endCheckTimer.start();
     setBatchButtonEnabled(false);
@@ -122,6 +127,11 @@ int BatchScheduler::queueCount() const
 int BatchScheduler::failedCount() const
 {
     return d->failedCount;
+}
+
+int BatchScheduler::excludedCount() const
+{
+    return d->excludedCount;
 }
 
 bool BatchScheduler::batchButtonEnabled() const
@@ -163,10 +173,16 @@ void BatchScheduler::pageArrived(int position, const QByteArray &page)
         pageparser::parse(page, d->queue.line(position), d->queue, d->filter());
     for (const QByteArray &keyword : harvest.keywords)
         d->queue.append(keyword, position);
+    if (harvest.excluded > 0) {
+        d->excludedCount += harvest.excluded;
+        Q_EMIT excludedCountChanged(d->excludedCount);
+    }
     if (harvest.row) {
         ResultRow row = *harvest.row;
         row[ResultsModel::Number] = QByteArray::number(++d->rowsMade);
-        d->results->addRow(row);
+        const int parent = d->queue.parent(position);
+        d->results->addRow(row, {harvest.items, d->queue.depth(position),
+                                 parent == KeywordQueue::NoParent ? QByteArray() : d->queue.line(parent)});
     }
     pageDone();
 }

@@ -53,6 +53,8 @@ public:
     int queueCount() const;
     // Keywords of this batch whose page could not be fetched; reset by start.
     int failedCount() const;
+    // Related keywords of this batch left unqueued for an exclusion word; reset by start.
+    int excludedCount() const;
     bool batchButtonEnabled() const;
     const KeywordQueue &queue() const;
 
@@ -62,6 +64,7 @@ Q_SIGNALS:
     void doneTextChanged(const QString &text);  // status panel 2: "完成：" + nextPosition
     void batchButtonEnabledChanged(bool enabled);
     void failedCountChanged(int failed);
+    void excludedCountChanged(int excluded);
     void ended(); // the batch has drained and its end was announced
 
 private:

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <algorithm>
+#include <array>
 
 namespace pageparser {
 
@@ -18,6 +19,10 @@ struct Markers
     QByteArray itemCount = gbk("找到相关宝贝<em>");
     QByteArray sales = gbk("最近成交");
     QByteArray salesEnd = gbk("笔");
+    QByteArray price = QByteArrayLiteral("<li class=\"price\"><em>");
+    QByteArray priceEnd = QByteArrayLiteral("</em>");
+    QByteArray description = QByteArrayLiteral("EventCanSelect\" title=\"");
+    QByteArray descriptionEnd = QByteArrayLiteral("\">");
 
     static QByteArray gbk(const char *utf8) { return text::toGbk(QString::fromUtf8(utf8)); }
 };
@@ -94,9 +99,10 @@ QByteArray candidateOf(QByteArrayView piece)
     return text::deleteEvery(text::deleteEvery(inner, QByteArrayLiteral("    ")), QByteArrayLiteral("\r\n"));
 }
 
-QList<QByteArray> newKeywords(QByteArrayView page, const KeywordQueue &queue, const KeywordFilter &filter)
+void harvestKeywords(QByteArrayView page, const KeywordQueue &queue, const KeywordFilter &filter,
+                     Harvest &harvest)
 {
-    QList<QByteArray> keywords;
+    QList<QByteArray> &keywords = harvest.keywords;
     QSet<QByteArray> harvested; // folded, so that one page cannot queue a keyword twice
     for (const QByteArray &piece : relatedPieces(page)) {
         const QByteArray candidate = candidateOf(piece);
@@ -109,10 +115,20 @@ QList<QByteArray> newKeywords(QByteArrayView page, const KeywordQueue &queue, co
             continue;
         if (filter.mustContain && text::position(filter.boxText, candidate) == 0)
             continue;
+        // Counted only here, so the count is the fetches the words saved.
+        if (filter.excludes(folded)) {
+            ++harvest.excluded;
+            continue;
+        }
         harvested.insert(folded);
         keywords.append(candidate);
     }
-    return keywords;
+}
+
+// The start of rest up to the closing marker; empty without one.
+QByteArrayView cutAt(QByteArrayView rest, QByteArrayView closing)
+{
+    return text::firstBytes(rest, text::position(closing, rest) - 1);
 }
 
 // The text right after the first opening marker up to the closing marker
@@ -120,8 +136,7 @@ QList<QByteArray> newKeywords(QByteArrayView page, const KeywordQueue &queue, co
 // from the marker's length into the page.
 QByteArrayView valueAfter(QByteArrayView page, QByteArrayView opening, QByteArrayView closing)
 {
-    const QByteArrayView rest = text::fromByte(page, text::position(opening, page) + opening.size());
-    return text::firstBytes(rest, text::position(closing, rest) - 1);
+    return cutAt(text::fromByte(page, text::position(opening, page) + opening.size()), closing);
 }
 
 // A whole signed 32-bit decimal number, leading spaces allowed, in its plain
@@ -146,10 +161,8 @@ std::optional<ResultRow> rowOf(QByteArrayView page, const QByteArray &keyword)
 {
     const Markers &m = markers();
     const QByteArray itemCount = normalisedNumber(valueAfter(page, m.itemCount, QByteArrayLiteral("</em>")));
-    const QByteArrayView price =
-        valueAfter(page, QByteArrayLiteral("<li class=\"price\"><em>"), QByteArrayLiteral("</em>"));
-    const QByteArrayView description =
-        valueAfter(page, QByteArrayLiteral("EventCanSelect\" title=\""), QByteArrayLiteral("\">"));
+    const QByteArrayView price = valueAfter(page, m.price, m.priceEnd);
+    const QByteArrayView description = valueAfter(page, m.description, m.descriptionEnd);
     // With a marker missing the cut starts near the top of the page and takes
     // in its <head>: that is what refuses such pages.
     if (itemCount == "0" || price.isEmpty() || description.contains("head") || price.contains("head"))
@@ -161,12 +174,43 @@ std::optional<ResultRow> rowOf(QByteArrayView page, const QByteArray &keyword)
 
 } // namespace
 
+QList<ListedItem> listedItems(QByteArrayView page)
+{
+    const Markers &m = markers();
+    struct Cut
+    {
+        const QByteArray &opening;
+        const QByteArray &closing;
+        qsizetype from = 0; // where the search for the next opening marker starts
+    };
+    std::array<Cut, 3> cuts{
+        {{m.description, m.descriptionEnd}, {m.price, m.priceEnd}, {m.sales, m.salesEnd}}};
+    QList<ListedItem> items;
+    while (items.size() < MaxListedItems) {
+        std::array<QByteArrayView, 3> values;
+        for (size_t i = 0; i < cuts.size(); ++i) {
+            const qsizetype at = page.indexOf(cuts[i].opening, cuts[i].from);
+            if (at < 0)
+                return items;
+            cuts[i].from = at + cuts[i].opening.size();
+            values[i] = cutAt(page.sliced(cuts[i].from), cuts[i].closing);
+        }
+        items.append({values[0].toByteArray(), values[1].toByteArray(), normalisedNumber(values[2])});
+    }
+    return items;
+}
+
 Harvest parse(QByteArrayView page, const QByteArray &keyword, const KeywordQueue &queue,
               const KeywordFilter &filter)
 {
     const QByteArray converted = convertedToGbk(page);
     const QByteArrayView gbkPage = converted.isEmpty() ? page : QByteArrayView(converted);
-    return {newKeywords(gbkPage, queue, filter), rowOf(gbkPage, keyword)};
+    Harvest harvest;
+    harvestKeywords(gbkPage, queue, filter, harvest);
+    harvest.row = rowOf(gbkPage, keyword);
+    if (harvest.row)
+        harvest.items = listedItems(gbkPage);
+    return harvest;
 }
 
 } // namespace pageparser

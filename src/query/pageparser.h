@@ -23,7 +23,14 @@ struct Harvest
     // The page's row, when it passes the acceptance tests. Its number cell is
     // left empty for the caller to fill.
     std::optional<ResultRow> row;
+    // With a row, the first items the page lists (listedItems).
+    QList<ListedItem> items;
+    // Candidates that would have been queued but hold an excluded word.
+    int excluded = 0;
 };
+
+// The most items read from one page.
+constexpr int MaxListedItems = 10;
 
 // page: the body as received (GBK, or UTF-8 that is converted to GBK).
 // keyword: the queue line the page was fetched for; it becomes the row's keyword.
@@ -31,5 +38,12 @@ struct Harvest
 // skipped, and with mustContain only those containing filter.boxText are kept.
 Harvest parse(QByteArrayView page, const QByteArray &keyword, const KeywordQueue &queue,
               const KeywordFilter &filter);
+
+// The first MaxListedItems items of a GBK page, best seller first: the i-th
+// item's title, price and sales are cut after the i-th occurrence of the
+// markers that give the row's description, price and sales, by the same
+// rules (sales normalised). Reading stops at the first item one of those
+// markers no longer occurs for. The first item's values are the row's cells.
+QList<ListedItem> listedItems(QByteArrayView page);
 
 } // namespace pageparser

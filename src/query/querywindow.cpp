@@ -1,22 +1,28 @@
 #include "query/querywindow.h"
 
 #include "common/apperror.h"
+#include "common/datafolder.h"
 #include "common/usermessages.h"
 #include "common/windowplacement.h"
 #include "query/querywindowcaption.h"
 #include "results/keywordvisit.h"
+#include "results/opportunitychart.h"
 #include "results/resultsview.h"
 #include "text/gbk.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <algorithm>
 
@@ -30,6 +36,21 @@ constexpr int totalPanelWidth = 100;
 constexpr int donePanelMinimumWidth = 50;
 // Panels 2 and "失败：" stay readable up to this count.
 constexpr int largestShownCount = 1'000'000;
+// Added below the tool row; the table area keeps its size below it.
+constexpr int filterBarHeight = 30;
+constexpr int chartWidth = 430;
+const QString exclusionKey = QStringLiteral("filter/excludedWords");
+
+QSettings userSettings()
+{
+    return QSettings(datafolder::filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+}
+
+// A bound typed in a filter box: empty or unreadable means none.
+std::optional<double> boundIn(const QLineEdit *edit)
+{
+    return ResultsModel::numberIn(edit->text().toLatin1());
+}
 
 // SimSun where it is installed, otherwise the first font with
 // Chinese characters; 12 pixels high either way.
@@ -48,26 +69,31 @@ QFont windowFont()
 QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &browser,
                          SaveFileDialog &saveDialog, QWidget *parent)
     : QWidget(parent), m_session(session), m_messages(messages), m_browser(browser), m_save(saveDialog),
-      m_scheduler(&m_results, [this] {
-          return KeywordFilter{text::toGbk(m_keywordEdit->text()), m_mustContainBox->isChecked()};
+      m_export(saveDialog), m_scheduler(&m_results, [this] {
+          return KeywordFilter{text::toGbk(m_keywordEdit->text()), m_mustContainBox->isChecked(),
+                               m_excludedWords};
       })
 {
     setWindowTitle(QStringLiteral("Quillmarsh"));
     setFont(windowFont());
-    setFixedSize(clientWidth, clientHeight);
+    setFixedSize(clientWidth, clientHeight + filterBarHeight);
     centreOnScreen(this);
 
     m_toolRow = new QFrame(this);
     m_toolRow->setObjectName(QStringLiteral("Panel1"));
     m_toolRow->setFrameStyle(QFrame::Panel | QFrame::Raised);
     m_toolRow->setGeometry(0, 0, clientWidth, toolRowHeight);
+    m_filterBar = new QFrame(this);
+    m_filterBar->setObjectName(QStringLiteral("FilterBar"));
+    m_filterBar->setGeometry(0, toolRowHeight, clientWidth, filterBarHeight);
     m_tableArea = new QFrame(this);
     m_tableArea->setObjectName(QStringLiteral("Panel2"));
-    m_tableArea->setGeometry(0, toolRowHeight, clientWidth, clientHeight - toolRowHeight);
+    m_tableArea->setGeometry(0, toolRowHeight + filterBarHeight, clientWidth, clientHeight - toolRowHeight);
 
     createToolRow();
     createTable();
     createStatusBar();
+    createFilterBar();
 
     connect(&m_scheduler, &BatchScheduler::message, this, [this](const QString &text) {
         Q_EMIT messageDue();
@@ -76,6 +102,7 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
     connect(&m_scheduler, &BatchScheduler::totalTextChanged, m_statusPanels[1], &QLabel::setText);
     connect(&m_scheduler, &BatchScheduler::doneTextChanged, m_statusPanels[2], &QLabel::setText);
     connect(&m_scheduler, &BatchScheduler::failedCountChanged, this, &QueryWindow::showFailedCount);
+    connect(&m_scheduler, &BatchScheduler::excludedCountChanged, this, &QueryWindow::showExcludedCount);
     connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, m_batchButton, &QWidget::setEnabled);
     m_batchButton->setEnabled(m_scheduler.batchButtonEnabled());
     // Not the must-contain box, which one stray Space would untick.
@@ -138,7 +165,7 @@ void QueryWindow::createToolRow()
 
 void QueryWindow::createTable()
 {
-    m_resultsView = new ResultsView(&m_results, m_tableArea);
+    m_resultsView = new ResultsView(&m_results, &m_shown, m_tableArea);
     m_resultsView->setObjectName(QStringLiteral("ListView1"));
     m_resultsView->setGeometry(0, 0, clientWidth, m_tableArea->height() - statusBarHeight);
     setTabOrder(m_mustContainBox, m_resultsView);
@@ -148,6 +175,10 @@ void QueryWindow::createTable()
     QAction *n6 = m_rowMenu->addAction(QStringLiteral("访问关键词"));
     n6->setObjectName(QStringLiteral("N6"));
     connect(n6, &QAction::triggered, this, &QueryWindow::visitSelectedKeyword);
+    QAction *copyKeyword = m_rowMenu->addAction(QStringLiteral("复制关键词"));
+    copyKeyword->setObjectName(QStringLiteral("CopyKeyword"));
+    connect(copyKeyword, &QAction::triggered, this, &QueryWindow::copySelectedKeyword);
+    connect(m_resultsView, &ResultsView::visitRequested, this, &QueryWindow::visitSelectedKeyword);
     m_resultsView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_resultsView, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
         // Pointing at no row means no row: the command must not visit an earlier selection.
@@ -190,6 +221,171 @@ void QueryWindow::createStatusBar()
     m_failedPanel->setFixedWidth(roomFor(QStringLiteral("失败：")));
     m_statusBar->addWidget(m_failedPanel);
     m_failedPanel->hide();
+    // "显示 X / Y" while a view filter is set.
+    m_shownLabel = new QLabel(m_statusBar);
+    m_shownLabel->setObjectName(QStringLiteral("ShownCount"));
+    m_shownLabel->setFixedWidth(
+        metrics.horizontalAdvance(QStringLiteral("显示 %1 / %1").arg(largestShownCount)) +
+        metrics.averageCharWidth());
+    m_statusBar->addWidget(m_shownLabel);
+    m_shownLabel->hide();
+}
+
+void QueryWindow::createFilterBar()
+{
+    auto *layout = new QHBoxLayout(m_filterBar);
+    layout->setContentsMargins(8, 3, 8, 3);
+    layout->setSpacing(4);
+    const auto label = [this, layout](const char *caption) {
+        auto *shown = new QLabel(QString::fromUtf8(caption), m_filterBar);
+        layout->addWidget(shown);
+        return shown;
+    };
+    const auto box = [this, layout](const char *name, int width, const char *hint) {
+        auto *edit = new QLineEdit(m_filterBar);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setFixedWidth(width);
+        edit->setPlaceholderText(QString::fromUtf8(hint));
+        edit->setClearButtonEnabled(width > 90);
+        layout->addWidget(edit);
+        return edit;
+    };
+
+    label("排除词");
+    m_exclusionEdit = box("ExclusionEdit", 130, "空格或逗号分隔");
+    m_exclusionEdit->setToolTip(QStringLiteral("含有其中任一词（不分大小写）的相关关键词不再加入查询队列"));
+    m_excludedLabel = label("");
+    m_excludedLabel->setObjectName(QStringLiteral("ExcludedCount"));
+    layout->addSpacing(8);
+    // A caption, then the lower and the upper bound.
+    const auto range = [&label, &box](const char *caption, const char *lowName, const char *lowHint,
+                                      const char *highName, const char *highHint, int width) {
+        label(caption);
+        QLineEdit *low = box(lowName, width, lowHint);
+        label("–");
+        return std::pair{low, box(highName, width, highHint)};
+    };
+    std::tie(m_minItemsEdit, m_maxItemsEdit) =
+        range("宝贝数量", "MinItemsEdit", "最少", "MaxItemsEdit", "最多", 46);
+    label("成交≥");
+    m_minSalesEdit = box("MinSalesEdit", 40, "");
+    std::tie(m_minPriceEdit, m_maxPriceEdit) =
+        range("价格", "MinPriceEdit", "最低", "MaxPriceEdit", "最高", 40);
+    label("机会≥");
+    m_minOpportunityEdit = box("MinOpportunityEdit", 40, "");
+    m_textFilterEdit = box("TextFilterEdit", 90, "筛选文字");
+    layout->addStretch(1);
+
+    auto *exportButton = new QPushButton(QStringLiteral("导出…"), m_filterBar);
+    exportButton->setObjectName(QStringLiteral("ExportButton"));
+    auto *exportMenu = new QMenu(exportButton);
+    exportMenu->setObjectName(QStringLiteral("ExportMenu"));
+    const std::pair<const char *, tableexport::Format> formats[] = {
+        {"CSV（UTF-8）…", tableexport::Format::Utf8Csv},
+        {"Excel 工作簿（XLSX）…", tableexport::Format::Xlsx},
+        {"JSON…", tableexport::Format::Json}};
+    for (const auto &[caption, format] : formats) {
+        connect(exportMenu->addAction(QString::fromUtf8(caption)), &QAction::triggered, this,
+                [this, format] { exportResults(format); });
+    }
+    exportMenu->addSeparator();
+    m_exportShownOnly = exportMenu->addAction(QStringLiteral("只导出显示的行"));
+    m_exportShownOnly->setCheckable(true);
+    exportButton->setMenu(exportMenu);
+    exportButton->setFixedWidth(64);
+    layout->addWidget(exportButton);
+
+    m_chartButton = new QPushButton(QStringLiteral("图表"), m_filterBar);
+    m_chartButton->setObjectName(QStringLiteral("ChartButton"));
+    m_chartButton->setCheckable(true);
+    m_chartButton->setFixedWidth(48);
+    layout->addWidget(m_chartButton);
+    connect(m_chartButton, &QPushButton::toggled, this, &QueryWindow::setChartShown);
+
+    m_chart = new OpportunityChart(&m_results, &m_shown, this);
+    m_chart->setObjectName(QStringLiteral("OpportunityChart"));
+    m_chart->setGeometry(clientWidth, 0, chartWidth, clientHeight + filterBarHeight);
+    m_chart->hide();
+    connect(m_chart, &OpportunityChart::shownRowClicked, m_resultsView, &ResultsView::selectShownRow);
+
+    for (QLineEdit *bound : {m_minItemsEdit, m_maxItemsEdit, m_minSalesEdit, m_minPriceEdit, m_maxPriceEdit,
+                             m_minOpportunityEdit, m_textFilterEdit})
+        connect(bound, &QLineEdit::textChanged, this, &QueryWindow::applyViewFilter);
+    for (const auto rowsChanged : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(&m_shown, rowsChanged, this, &QueryWindow::showShownCount);
+    connect(&m_shown, &QAbstractItemModel::modelReset, this, &QueryWindow::showShownCount);
+    connect(&m_results, &QAbstractItemModel::rowsInserted, this, &QueryWindow::showShownCount);
+
+    m_exclusionEdit->setText(userSettings().value(exclusionKey).toString());
+    m_excludedWords = KeywordFilter::exclusionWords(m_exclusionEdit->text());
+    connect(m_exclusionEdit, &QLineEdit::textChanged, this, &QueryWindow::exclusionTextChanged);
+    showExcludedCount(0);
+    showShownCount();
+
+    // After the table, in the order they stand.
+    QWidget *previous = m_resultsView;
+    for (QWidget *next : std::initializer_list<QWidget *>{
+             m_exclusionEdit, m_minItemsEdit, m_maxItemsEdit, m_minSalesEdit, m_minPriceEdit, m_maxPriceEdit,
+             m_minOpportunityEdit, m_textFilterEdit, exportButton, m_chartButton}) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
+}
+
+void QueryWindow::exclusionTextChanged(const QString &text)
+{
+    m_excludedWords = KeywordFilter::exclusionWords(text);
+    QSettings settings = userSettings();
+    settings.setValue(exclusionKey, text);
+}
+
+void QueryWindow::applyViewFilter()
+{
+    ViewFilter filter;
+    filter.minItems = boundIn(m_minItemsEdit);
+    filter.maxItems = boundIn(m_maxItemsEdit);
+    filter.minSales = boundIn(m_minSalesEdit);
+    filter.minPrice = boundIn(m_minPriceEdit);
+    filter.maxPrice = boundIn(m_maxPriceEdit);
+    filter.minOpportunity = boundIn(m_minOpportunityEdit);
+    filter.text = text::toGbk(m_textFilterEdit->text());
+    m_shown.setViewFilter(filter);
+    showShownCount();
+}
+
+void QueryWindow::showShownCount()
+{
+    m_shownLabel->setText(QStringLiteral("显示 %1 / %2").arg(m_shown.rowCount()).arg(m_results.rowCount()));
+    m_shownLabel->setVisible(!(m_shown.viewFilter() == ViewFilter{}));
+}
+
+void QueryWindow::showExcludedCount(int excluded)
+{
+    m_excludedLabel->setText(QStringLiteral("排除：%1").arg(excluded));
+}
+
+void QueryWindow::setChartShown(bool shown)
+{
+    m_chart->setVisible(shown);
+    setFixedSize(clientWidth + (shown ? chartWidth : 0), clientHeight + filterBarHeight);
+    m_chartButton->setChecked(shown);
+}
+
+void QueryWindow::exportResults(tableexport::Format format)
+{
+    const QList<int> positions =
+        m_exportShownOnly->isChecked() ? m_shown.shownPositions() : tableexport::allPositions(m_results);
+    try {
+        m_export.run(format, m_results, positions);
+    } catch (const AppError &error) {
+        m_messages.showError(error);
+    }
+}
+
+void QueryWindow::copySelectedKeyword()
+{
+    if (const int position = m_resultsView->selectedPosition(); position >= 0)
+        QGuiApplication::clipboard()->setText(text::fromGbk(m_results.cell(position, ResultsModel::Keyword)));
 }
 
 void QueryWindow::showFailedCount(int failed)

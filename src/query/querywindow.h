@@ -2,6 +2,8 @@
 
 #include "query/batchscheduler.h"
 #include "results/csvsavecommand.h"
+#include "results/exportcommand.h"
+#include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 
 #include <QWidget>
@@ -21,10 +23,13 @@ class UserMessages;
 class UserSession;
 
 // The query window: the tool row (keyword box, must-contain box, batch, stop,
-// save and the three sort buttons), the results table with its right-click
-// menu and the three-panel status bar. It only lays out and wires: batches
-// run in the scheduler, rows and sorting live in the results model, saving
-// and visiting in their core commands.
+// save and the three sort buttons), the filter bar (exclusion words, view
+// filters, export, chart), the results table with its right-click menu, the
+// three-panel status bar and the chart panel beside them when it is shown. It only lays out and wires:
+// batches run in the scheduler, rows and sorting live in the results model, saving and visiting in their core
+// commands.
+class OpportunityChart;
+
 class QueryWindow final : public QWidget
 {
     Q_OBJECT
@@ -39,6 +44,7 @@ public:
     void setLoginWindow(QWidget *loginWindow) { m_loginWindow = loginWindow; }
 
     ResultsModel &results() { return m_results; }
+    ResultsFilterModel &shownResults() { return m_shown; }
     BatchScheduler &scheduler() { return m_scheduler; }
 
 public Q_SLOTS:
@@ -49,6 +55,10 @@ public Q_SLOTS:
     void sortByPrice();
     void sortByItemCount();
     void visitSelectedKeyword();
+    void copySelectedKeyword();
+    // 导出…: every column of all rows, or of the rows shown when exportShownOnly.
+    void exportResults(tableexport::Format format);
+    void setChartShown(bool shown);
     void clearKeywordBox(); // a mouse click in the box does this
     // Hides the login window and brings the caption up to date.
     void onActivated();
@@ -66,13 +76,19 @@ protected:
 private:
     void createToolRow();
     void createTable();
+    void createFilterBar();
     void createStatusBar();
     void showFailedCount(int failed);
+    void showExcludedCount(int excluded);
+    void applyViewFilter();
+    void showShownCount();
+    void exclusionTextChanged(const QString &text);
 
     UserSession &m_session;
     UserMessages &m_messages;
     Browser &m_browser;
     CsvSaveCommand m_save;
+    ExportCommand m_export;
     QWidget *m_loginWindow = nullptr;
 
     QFrame *m_toolRow = nullptr;
@@ -85,9 +101,26 @@ private:
     QLabel *m_statusPanels[3] = {};
     QLabel *m_failedPanel = nullptr;
     QMenu *m_rowMenu = nullptr;
+    QFrame *m_filterBar = nullptr;
+    QLineEdit *m_exclusionEdit = nullptr;
+    QLabel *m_excludedLabel = nullptr;
+    QLineEdit *m_minItemsEdit = nullptr;
+    QLineEdit *m_maxItemsEdit = nullptr;
+    QLineEdit *m_minSalesEdit = nullptr;
+    QLineEdit *m_minPriceEdit = nullptr;
+    QLineEdit *m_maxPriceEdit = nullptr;
+    QLineEdit *m_minOpportunityEdit = nullptr;
+    QLineEdit *m_textFilterEdit = nullptr;
+    QLabel *m_shownLabel = nullptr;
+    QAction *m_exportShownOnly = nullptr;
+    QPushButton *m_chartButton = nullptr;
+    OpportunityChart *m_chart = nullptr;
+    // The exclusion words as the scheduler reads them, folded once per edit.
+    QList<QByteArray> m_excludedWords;
 
     // Declared last: the scheduler reads the controls and writes the model,
     // so it is destroyed first.
     ResultsModel m_results;
+    ResultsFilterModel m_shown{&m_results};
     BatchScheduler m_scheduler;
 };

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <numeric>
 
 namespace csvexport {
 
@@ -59,16 +60,22 @@ QByteArray resultsCsv(const ResultsModel &results)
 
 void writeCsv(QIODevice *device, const ResultsModel &results)
 {
+    QList<int> positions(results.rowCount());
+    std::iota(positions.begin(), positions.end(), 0);
+    writeCsv(device, results, positions);
+}
+
+void writeCsv(QIODevice *device, const ResultsModel &results, const QList<int> &positions)
+{
     QByteArray piece = ResultsModel::headers().join(',') + "\r\n";
     qsizetype used = piece.size();
     piece.resize(std::max(pieceBytes, used));
-    const int rows = results.rowCount();
-    for (int position = 0; position < rows; ++position) {
-        std::array<QByteArrayView, ResultsModel::ColumnCount> fields;
+    for (const int position : positions) {
+        std::array<QByteArrayView, ResultsModel::DescribedColumnCount> fields;
         // Room for the longest this line can get: the position, every field
         // quoted and made of quotes, CR LF. Lines are then written in place.
         qsizetype longest = 16;
-        for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column) {
+        for (int column = ResultsModel::Keyword; column < ResultsModel::DescribedColumnCount; ++column) {
             fields[column] = results.cell(position, column);
             longest += 3 + 2 * fields[column].size();
         }
@@ -79,7 +86,7 @@ void writeCsv(QIODevice *device, const ResultsModel &results)
         }
         char *at = piece.data() + used;
         at = std::to_chars(at, at + 12, position + 1).ptr;
-        for (int column = ResultsModel::Keyword; column < ResultsModel::ColumnCount; ++column) {
+        for (int column = ResultsModel::Keyword; column < ResultsModel::DescribedColumnCount; ++column) {
             *at++ = ',';
             at = putField(at, fields[column]);
         }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -20,6 +21,8 @@ QByteArray resultsCsv(const ResultsModel &results);
 // Writes the same bytes to an open device a piece at a time, so that a large
 // table is never held twice; throws AppError like write().
 void writeCsv(QIODevice *device, const ResultsModel &results);
+// Only the rows at the given positions, each numbered by its position.
+void writeCsv(QIODevice *device, const ResultsModel &results, const QList<int> &positions);
 
 // Writes all of bytes to an open device; throws AppError with the device's
 // reason when it takes less.

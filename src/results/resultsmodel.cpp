@@ -1,10 +1,12 @@
 #include "results/resultsmodel.h"
 
+#include "results/derivedvalues.h"
 #include "text/gbk.h"
 
 #include <QCollator>
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -88,6 +90,28 @@ template <typename Visit> void withOrder(ResultsModel::SortKind kind, bool ascen
     }
 }
 
+// The listed items back to back, each field as its length (4 bytes, host
+// order) followed by its bytes.
+QByteArray packedItems(const QList<ListedItem> &items)
+{
+    qsizetype size = 0;
+    for (const ListedItem &item : items)
+        size += 3 * qsizetype(sizeof(quint32)) + item.title.size() + item.price.size() + item.sales.size();
+    QByteArray packed(size, Qt::Uninitialized);
+    char *at = packed.data();
+    const auto put = [&at](const QByteArray &field) {
+        const quint32 length = quint32(field.size());
+        std::memcpy(at, &length, sizeof length);
+        at = std::copy(field.begin(), field.end(), at + sizeof length);
+    };
+    for (const ListedItem &item : items) {
+        put(item.title);
+        put(item.price);
+        put(item.sales);
+    }
+    return packed;
+}
+
 bool isColumn(int column)
 {
     return column >= 0 && column < ResultsModel::ColumnCount;
@@ -97,12 +121,17 @@ bool isColumn(int column)
 
 ResultsModel::ResultsModel(QObject *parent) : QAbstractTableModel(parent) {}
 
-void ResultsModel::addRow(const ResultRow &row)
+void ResultsModel::addRow(const ResultRow &row, const RowDetails &details)
 {
+    const auto derived = derivedvalues::cells(row, details);
+    std::array<QByteArrayView, ColumnCount> cells;
+    std::copy(row.begin(), row.end(), cells.begin());
+    std::copy(derived.begin(), derived.end(), cells.begin() + DescribedColumnCount);
+    const QByteArray items = m_keepsListedItems ? packedItems(details.items) : QByteArray();
     const int at = int(m_rows.size());
     beginInsertRows({}, at, at);
     m_order.append(at);
-    m_rows.append(store({row[0], row[1], row[2], row[3], row[4], row[5]}));
+    m_rows.append(store(cells, items));
     endInsertRows();
 }
 
@@ -120,14 +149,44 @@ void ResultsModel::clear()
 ResultRow ResultsModel::row(int position) const
 {
     ResultRow copy;
-    for (int column = 0; column < ColumnCount; ++column)
+    for (int column = 0; column < DescribedColumnCount; ++column)
         copy[column] = cell(position, column).toByteArray();
     return copy;
 }
 
-ResultsModel::StoredRow ResultsModel::store(const std::array<QByteArrayView, ColumnCount> &cells)
+QList<ListedItem> ResultsModel::listedItems(int position) const
 {
-    qsizetype size = 0;
+    QByteArrayView packed = itemsOf(m_rows[m_order[position]]);
+    const auto field = [&packed] {
+        quint32 size = 0;
+        std::memcpy(&size, packed.data(), sizeof size);
+        const QByteArray value = packed.sliced(sizeof size, size).toByteArray();
+        packed = packed.sliced(sizeof size + size);
+        return value;
+    };
+    QList<ListedItem> items;
+    while (!packed.isEmpty()) {
+        ListedItem item;
+        item.title = field();
+        item.price = field();
+        item.sales = field();
+        items.append(item);
+    }
+    return items;
+}
+
+std::array<QByteArrayView, ResultsModel::ColumnCount> ResultsModel::cellsOf(const StoredRow &row)
+{
+    std::array<QByteArrayView, ColumnCount> cells;
+    for (int column = 0; column < ColumnCount; ++column)
+        cells[column] = cellOf(row, column);
+    return cells;
+}
+
+ResultsModel::StoredRow ResultsModel::store(const std::array<QByteArrayView, ColumnCount> &cells,
+                                            QByteArrayView items)
+{
+    qsizetype size = items.size();
     for (const QByteArrayView cell : cells)
         size += cell.size();
     if (size > m_freeBytes) {
@@ -142,6 +201,8 @@ ResultsModel::StoredRow ResultsModel::store(const std::array<QByteArrayView, Col
         at = std::copy(cells[column].begin(), cells[column].end(), at);
         stored.ends[column] = quint32(at - m_free);
     }
+    at = std::copy(items.begin(), items.end(), at);
+    stored.ends[ColumnCount] = quint32(at - m_free);
     m_free = at;
     m_freeBytes -= size;
     return stored;
@@ -151,11 +212,52 @@ QList<QByteArray> ResultsModel::headers()
 {
     static const QList<QByteArray> texts = [] {
         QList<QByteArray> list;
-        for (const char *utf8 : {"序号", "关键词", "宝贝数量", "最高成交笔数", "成交价格", "宝贝描述"})
-            list.append(text::toGbk(QString::fromUtf8(utf8)));
+        for (int column = 0; column < DescribedColumnCount; ++column)
+            list.append(header(column));
         return list;
     }();
     return texts;
+}
+
+QByteArray ResultsModel::header(int column)
+{
+    static const QList<QByteArray> texts = [] {
+        QList<QByteArray> list;
+        for (const char *utf8 : {"序号", "关键词", "宝贝数量", "最高成交笔数", "成交价格", "宝贝描述",
+                                 "机会指数", "成交额", "头部集中度", "中位价", "标题匹配", "层级", "来源词"})
+            list.append(text::toGbk(QString::fromUtf8(utf8)));
+        return list;
+    }();
+    return isColumn(column) ? texts[column] : QByteArray();
+}
+
+ResultsModel::SortKind ResultsModel::sortKindOf(int column)
+{
+    return column == Keyword || column == Description || column == Parent ? SortKind::Text
+                                                                          : SortKind::Numeric;
+}
+
+QString ResultsModel::formulaOf(int column)
+{
+    switch (column) {
+    case Opportunity:
+        return QStringLiteral("机会指数 = 最高成交笔数 ÷ (宝贝数量 + 1)");
+    case Revenue:
+        return QStringLiteral("成交额 = 最高成交笔数 × 成交价格");
+    case TopThreeShare:
+        return QStringLiteral("头部集中度 = 前 3 件宝贝的成交笔数 ÷ 本页读到的宝贝（至多 10 件）的成交笔数；"
+                              "后者为 0 时为空");
+    case MedianPrice:
+        return QStringLiteral("中位价 = 本页读到的有价格的宝贝的价格中位数（偶数件取中间两件的平均）");
+    case TitleMatches:
+        return QStringLiteral("标题匹配 = 本页读到的宝贝中标题含有关键词的件数");
+    case Depth:
+        return QStringLiteral("层级 = 种子词为 0，从某页得到的关键词比该页深一层");
+    case Parent:
+        return QStringLiteral("来源词 = 给出这个关键词的那一页的关键词");
+    default:
+        return {};
+    }
 }
 
 void ResultsModel::sortByItemCount()
@@ -171,6 +273,11 @@ void ResultsModel::sortBySales()
 void ResultsModel::sortByPrice()
 {
     sort(Price, SortKind::Numeric, Qt::AscendingOrder);
+}
+
+void ResultsModel::sort(int column, Qt::SortOrder order)
+{
+    sort(column, sortKindOf(column), order);
 }
 
 void ResultsModel::sort(int column, SortKind kind, Qt::SortOrder order)
@@ -197,13 +304,13 @@ void ResultsModel::sort(int column, SortKind kind, Qt::SortOrder order)
                          [&](const Entry &a, const Entry &b) { return rowOrder.compare(a.key, b.key) < 0; });
 
         Q_EMIT layoutAboutToBeChanged({}, VerticalSortHint);
-        QList<int> sorted(m_order.size());
+        QList<int> reordered(m_order.size());
         std::vector<int> newPositions(entries.size());
         for (int position = 0; position < int(entries.size()); ++position) {
-            sorted[position] = m_order[entries[position].position];
+            reordered[position] = m_order[entries[position].position];
             newPositions[entries[position].position] = position;
         }
-        m_order = std::move(sorted);
+        m_order = std::move(reordered);
         const QModelIndexList from = persistentIndexList();
         QModelIndexList to;
         to.reserve(from.size());
@@ -212,6 +319,7 @@ void ResultsModel::sort(int column, SortKind kind, Qt::SortOrder order)
         changePersistentIndexList(from, to);
         Q_EMIT layoutChanged({}, VerticalSortHint);
     });
+    Q_EMIT sorted(column, order);
 }
 
 std::optional<double> ResultsModel::numberIn(QByteArrayView text)
@@ -266,7 +374,11 @@ int ResultsModel::columnCount(const QModelIndex &parent) const
 
 QVariant ResultsModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!index.isValid())
+        return {};
+    if (role == Qt::ToolTipRole && index.column() >= DescribedColumnCount)
+        return formulaOf(index.column());
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     return text::fromGbk(cell(index.row(), index.column()));
 }
@@ -278,8 +390,9 @@ bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int 
         return false;
     StoredRow &row = m_rows[m_order[index.row()]];
     const QByteArray number = text::toGbk(value.toString());
-    row = store({number, cellOf(row, Keyword), cellOf(row, ItemCount), cellOf(row, Sales), cellOf(row, Price),
-                 cellOf(row, Description)});
+    std::array<QByteArrayView, ColumnCount> cells = cellsOf(row);
+    cells[Number] = number;
+    row = store(cells, itemsOf(row));
     Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     return true;
 }
@@ -294,7 +407,21 @@ Qt::ItemFlags ResultsModel::flags(const QModelIndex &index) const
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+    if (orientation != Qt::Horizontal || !isColumn(section))
         return {};
-    return text::fromGbk(headers()[section]);
+    switch (role) {
+    case Qt::DisplayRole:
+        return text::fromGbk(header(section));
+    case Qt::ToolTipRole:
+        return section >= DescribedColumnCount ? formulaOf(section) : QVariant();
+    case Qt::InitialSortOrderRole:
+        // A first click puts the seller's best first: fewest competing items,
+        // lowest prices, text from A, otherwise the largest numbers.
+        return section == ItemCount || section == Price || section == MedianPrice || section == Depth ||
+                       sortKindOf(section) == SortKind::Text || section == Number
+                   ? Qt::AscendingOrder
+                   : Qt::DescendingOrder;
+    default:
+        return {};
+    }
 }

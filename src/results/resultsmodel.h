@@ -14,6 +14,26 @@
 // never changes.
 using ResultRow = std::array<QByteArray, 6>;
 
+// One item a result page lists, cut by the markers that give the row's
+// sales, price and description.
+struct ListedItem
+{
+    QByteArray title;
+    QByteArray price;
+    QByteArray sales;
+
+    bool operator==(const ListedItem &) const = default;
+};
+
+// What a row's page told beyond its six cells: the first items it lists
+// (best seller first), and where the keyword came from.
+struct RowDetails
+{
+    QList<ListedItem> items;
+    int depth = 0;     // 0 for the seed, one more than the page that gave it
+    QByteArray parent; // the keyword of that page, empty for the seed
+};
+
 // The results table in display order. Core holds the texts; the view adds
 // colours and fonts.
 class ResultsModel final : public QAbstractTableModel
@@ -30,6 +50,16 @@ public:
         Sales,
         Price,
         Description,
+        // The six cells above are the row as 保存结果 writes it; the values
+        // below are worked out from them and the page's listed items.
+        DescribedColumnCount,
+        Opportunity = DescribedColumnCount,
+        Revenue,
+        TopThreeShare,
+        MedianPrice,
+        TitleMatches,
+        Depth,
+        Parent,
         ColumnCount
     };
     // How two cells compare: text by the locale with letter case ignored,
@@ -42,16 +72,28 @@ public:
 
     explicit ResultsModel(QObject *parent = nullptr);
 
-    void addRow(const ResultRow &row);
+    void addRow(const ResultRow &row, const RowDetails &details = {});
     void clear();
+    // Whether rows keep their listed items (on by default). A front end that
+    // never exports them may save the memory; derived values are computed
+    // either way.
+    void setKeepsListedItems(bool keeps) { m_keepsListedItems = keeps; }
     // Cell by position (0-based display order) and cell index. The bytes stay
     // valid until the model next changes.
     QByteArrayView cell(int position, int column) const { return cellOf(m_rows[m_order[position]], column); }
-    // A copy of the row at a position.
+    // A copy of the row's six described cells at a position.
     ResultRow row(int position) const;
+    // The items the row's page listed, as far as they are kept.
+    QList<ListedItem> listedItems(int position) const;
 
-    // The six header texts.
+    // The six header texts of 保存结果.
     static QList<QByteArray> headers();
+    // Any column's header text.
+    static QByteArray header(int column);
+    // How a column's cells compare when its header is clicked.
+    static SortKind sortKindOf(int column);
+    // What a derived column holds and how it is worked out; empty for the six.
+    static QString formulaOf(int column);
 
     // The sort commands of the tool row. Rows move with their numbers; a row
     // added afterwards goes to the bottom.
@@ -64,6 +106,8 @@ public:
     // whichever the direction.
     using QAbstractTableModel::sort;
     void sort(int column, SortKind kind, Qt::SortOrder order);
+    // A header click: the column's own kind.
+    void sort(int column, Qt::SortOrder order) override;
     // The first decimal number in the text: "," between digit groups is
     // skipped, one "." starts the fraction, a sign is not read ("-5" is 5).
     // One too large for a double reads as the largest double. None when the
@@ -77,14 +121,19 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+Q_SIGNALS:
+    // After every sort that reordered the rows.
+    void sorted(int column, Qt::SortOrder order);
+
 private:
-    // A row's six cells lie back to back in one chunk; ends[c] is where cell c
-    // stops, counted from bytes. Rows never move, so a table of a hundred
-    // thousand rows costs its bytes plus this entry, not six heap blocks.
+    // A row's cells and then its listed items lie back to back in one chunk;
+    // ends[c] is where cell c stops, counted from bytes, and the last entry
+    // where the items stop. Rows never move, so a table of a hundred thousand
+    // rows costs its bytes plus this entry, not a heap block per cell.
     struct StoredRow
     {
         const char *bytes;
-        std::array<quint32, ColumnCount> ends;
+        std::array<quint32, ColumnCount + 1> ends;
     };
 
     static QByteArrayView cellOf(const StoredRow &row, int column)
@@ -92,8 +141,14 @@ private:
         const quint32 start = column == 0 ? 0 : row.ends[column - 1];
         return QByteArrayView(row.bytes + start, row.ends[column] - start);
     }
-    // Copies the cells into the chunks.
-    StoredRow store(const std::array<QByteArrayView, ColumnCount> &cells);
+    // Copies the cells and the packed items into the chunks.
+    StoredRow store(const std::array<QByteArrayView, ColumnCount> &cells, QByteArrayView items);
+    static std::array<QByteArrayView, ColumnCount> cellsOf(const StoredRow &row);
+    static QByteArrayView itemsOf(const StoredRow &row)
+    {
+        return QByteArrayView(row.bytes + row.ends[ColumnCount - 1],
+                              row.ends[ColumnCount] - row.ends[ColumnCount - 1]);
+    }
 
     // Chunks only ever get added, so growing the table never copies a row.
     // An edited row is stored anew; its old bytes stay until clear().
@@ -104,4 +159,5 @@ private:
     // order, so it moves one index per row and never a row.
     QList<StoredRow> m_rows;
     QList<int> m_order; // display position -> index in m_rows
+    bool m_keepsListedItems = true;
 };

@@ -1,14 +1,19 @@
 #include "results/resultsview.h"
 
 #include "results/resultscolourproxy.h"
+#include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 
-ResultsView::ResultsView(ResultsModel *results, QWidget *parent) : QTableView(parent)
+ResultsView::ResultsView(ResultsModel *results, ResultsFilterModel *shown, QWidget *parent)
+    : QTableView(parent), m_results(results), m_shown(shown)
 {
     auto *colours = new ResultsColourProxy(this);
-    colours->setSourceModel(results);
+    colours->setSourceModel(shown);
     setModel(colours);
 
     setShowGrid(true);
@@ -18,11 +23,26 @@ ResultsView::ResultsView(ResultsModel *results, QWidget *parent) : QTableView(pa
     setWordWrap(false);
     setTabKeyNavigation(false);
 
-    horizontalHeader()->setSectionsClickable(false);
-    horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setStretchLastSection(false);
+    QHeaderView *header = horizontalHeader();
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
     for (int column = 0; column < ResultsModel::ColumnCount; ++column)
         setColumnWidth(column, columnWidths[column]);
+    // The header flips its indicator on a click (the column's first order
+    // comes from Qt::InitialSortOrderRole); the model does the sorting.
+    connect(header, &QHeaderView::sortIndicatorChanged, results, [results](int column, Qt::SortOrder order) {
+        if (column >= 0)
+            results->sort(column, order);
+    });
+    connect(results, &ResultsModel::sorted, this, &ResultsView::showSortIndicator);
+    // A row added after a sort goes to the bottom, out of that order.
+    const auto clearIndicator = [this] { showSortIndicator(-1, Qt::AscendingOrder); };
+    connect(results, &QAbstractItemModel::rowsInserted, this, clearIndicator);
+    connect(results, &QAbstractItemModel::modelReset, this, clearIndicator);
+    connect(this, &QAbstractItemView::doubleClicked, this, &ResultsView::visitRequested);
 
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -30,10 +50,51 @@ ResultsView::ResultsView(ResultsModel *results, QWidget *parent) : QTableView(pa
     verticalHeader()->setDefaultSectionSize(qMax(minimumRowHeight, fontMetrics().height() + 4));
 }
 
+void ResultsView::showSortIndicator(int column, Qt::SortOrder order)
+{
+    const QSignalBlocker quiet(horizontalHeader());
+    horizontalHeader()->setSortIndicator(column, order);
+    horizontalHeader()->viewport()->update();
+}
+
 int ResultsView::selectedPosition() const
 {
     const QModelIndexList selected = selectionModel()->selectedRows();
     if (selected.isEmpty())
         return -1;
-    return static_cast<const QAbstractProxyModel *>(model())->mapToSource(selected.first()).row();
+    const auto *colours = static_cast<const QAbstractProxyModel *>(model());
+    return m_shown->mapToSource(colours->mapToSource(selected.first())).row();
+}
+
+void ResultsView::selectShownRow(int shownRow)
+{
+    selectRow(shownRow);
+    scrollTo(model()->index(shownRow, 0));
+}
+
+QString ResultsView::selectedRowText() const
+{
+    const int position = selectedPosition();
+    if (position < 0)
+        return {};
+    QStringList cells;
+    for (int column = 0; column < ResultsModel::ColumnCount; ++column)
+        cells.append(m_results->index(position, column).data().toString());
+    return cells.join(QLatin1Char('\t'));
+}
+
+void ResultsView::copySelectedRow() const
+{
+    if (const QString row = selectedRowText(); !row.isEmpty())
+        QGuiApplication::clipboard()->setText(row);
+}
+
+void ResultsView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        copySelectedRow();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }

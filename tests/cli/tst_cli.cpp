@@ -4,6 +4,9 @@
 #include "text/gbk.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -35,7 +38,7 @@ struct CliRun
     {
         return QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
-    // The last progress line, e.g. "pages 30, queued 0, rows 27, failed 0, 410.3 pages/s".
+    // The last progress line, e.g. "pages 30, queued 0, rows 27, failed 0, excluded 0, 410.3 pages/s".
     QString lastProgress() const
     {
         const QStringList lines = errorLines().filter(QRegularExpression(QStringLiteral("^pages ")));
@@ -88,6 +91,9 @@ struct ExpectedRow
     QString sales;
     QString price;
     QString description;
+    QString parent; // empty for the seed
+    int depth = 0;
+    QList<sim::ListedItem> items; // the first ten the page lists
 };
 
 struct ExpectedBatch
@@ -101,29 +107,38 @@ struct ExpectedBatch
 // equal to it (letter case ignored) is queued already or, with mustContain, it
 // does not contain the seed; a page with items gives a row of its count and its
 // best seller; a failing page gives nothing.
-ExpectedBatch expectedBatch(int graphSize, const QString &seed, bool mustContain, double failShare = 0)
+// Keywords holding an excluded word (letter case ignored) are not queued.
+ExpectedBatch expectedBatch(int graphSize, const QString &seed, bool mustContain, double failShare = 0,
+                            const QStringList &excluded = {})
 {
     const sim::KeywordGraph graph(graphSize);
     ExpectedBatch batch;
     std::deque<QString> queue{seed};
     QSet<QString> queued{seed.toCaseFolded()};
+    QHash<QString, QPair<QString, int>> origins; // keyword: parent, depth
     while (!queue.empty()) {
         const QString keyword = queue.front();
         queue.pop_front();
+        const auto [parent, depth] = origins.value(keyword);
         if (failShare > 0 && sim::KeywordGraph::failsAt(keyword, failShare)) {
             ++batch.failed;
             continue;
         }
         const sim::ResultPage page = graph.page(keyword);
         for (const QString &candidate : page.related) {
-            if (queued.contains(candidate.toCaseFolded()) || (mustContain && !candidate.contains(seed)))
+            if (queued.contains(candidate.toCaseFolded()) || (mustContain && !candidate.contains(seed)) ||
+                std::any_of(excluded.begin(), excluded.end(), [&](const QString &word) {
+                    return candidate.contains(word, Qt::CaseInsensitive);
+                }))
                 continue;
             queued.insert(candidate.toCaseFolded());
             queue.push_back(candidate);
+            origins.insert(candidate, {keyword, depth + 1});
         }
         if (page.itemCount != QLatin1String("0")) {
             const sim::ListedItem &best = page.items.first();
-            batch.rows.append({keyword, page.itemCount, QString::number(best.sales), best.price, best.title});
+            batch.rows.append({keyword, page.itemCount, QString::number(best.sales), best.price, best.title,
+                               parent, depth, page.items.first(10)});
         }
     }
     return batch;
@@ -318,6 +333,101 @@ private Q_SLOTS:
         QVERIFY2(
             run.lastProgress().contains(QStringLiteral(", rows %1, failed 0,").arg(expected.rows.size())),
             qPrintable(run.lastProgress()));
+    }
+
+    void jsonWithExclusionsAndMinimum()
+    {
+        const int graphSize = 30;
+        const QString seed = QStringLiteral("连衣裙");
+        const QString excluded = sim::KeywordGraph::suffixWords().first();
+        SimProcess sim(simArguments(graphSize));
+        QVERIFY(sim.port());
+        const double minimum = 0.05;
+        const CliRun run =
+            runCli({QStringLiteral("query"), QStringLiteral("--user"), QStringLiteral("demo"),
+                    QStringLiteral("--exclude"), excluded, QStringLiteral("--format"), QStringLiteral("json"),
+                    QStringLiteral("--min-opportunity"), QString::number(minimum), seed},
+                   cliEnvironment(sim.hostAndPort()));
+        QCOMPARE(run.exitCode, 0);
+        const ExpectedBatch all = expectedBatch(graphSize, seed, true, 0, {excluded});
+        QList<ExpectedRow> expected;
+        for (const ExpectedRow &row : all.rows) {
+            if (row.sales.toDouble() / (row.itemCount.toDouble() + 1) >= minimum)
+                expected.append(row);
+        }
+        QVERIFY(!expected.isEmpty());
+        QVERIFY(expected.size() < all.rows.size());
+
+        QJsonParseError error;
+        const QJsonArray rows = QJsonDocument::fromJson(run.out, &error).array();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(rows.size(), expected.size());
+        QStringList keys =
+            QStringLiteral("position keyword items sales price title opportunity revenue top3_share "
+                           "median_price title_matches depth parent top_items")
+                .split(QLatin1Char(' '));
+        keys.sort();
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QJsonObject row = rows[i].toObject();
+            QStringList found = row.keys();
+            found.sort();
+            QCOMPARE(found, keys);
+            const ExpectedRow &want = expected[i];
+            QCOMPARE(row[QLatin1String("keyword")].toString(), want.keyword);
+            QVERIFY(!want.keyword.contains(excluded));
+            QCOMPARE(row[QLatin1String("items")].toDouble(), want.itemCount.toDouble());
+            QCOMPARE(row[QLatin1String("sales")].toDouble(), want.sales.toDouble());
+            QCOMPARE(row[QLatin1String("depth")].toInt(), want.depth);
+            if (want.parent.isEmpty())
+                QVERIFY(row[QLatin1String("parent")].isNull());
+            else
+                QCOMPARE(row[QLatin1String("parent")].toString(), want.parent);
+            const QJsonArray items = row[QLatin1String("top_items")].toArray();
+            QCOMPARE(items.size(), want.items.size());
+            int matches = 0;
+            for (qsizetype k = 0; k < items.size(); ++k) {
+                const QJsonObject item = items[k].toObject();
+                QCOMPARE(item[QLatin1String("title")].toString(), want.items[k].title);
+                QCOMPARE(item[QLatin1String("price")].toDouble(), want.items[k].price.toDouble());
+                QCOMPARE(item[QLatin1String("sales")].toInt(), want.items[k].sales);
+                matches += want.items[k].title.contains(want.keyword) ? 1 : 0;
+            }
+            QCOMPARE(row[QLatin1String("title_matches")].toInt(), matches);
+            QVERIFY(row[QLatin1String("opportunity")].toDouble() >= minimum);
+        }
+        // The keywords left out were counted: every child of the seed holding the word.
+        QVERIFY2(!run.lastProgress().contains(QStringLiteral("excluded 0,")), qPrintable(run.lastProgress()));
+    }
+
+    void exportFormats_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("starts");
+        QTest::newRow("utf-8 csv to standard output")
+            << QStringList{QStringLiteral("--format"), QStringLiteral("csv-utf8")} << 0
+            << QByteArray("\xEF\xBB\xBF") + QStringLiteral("序号,关键词").toUtf8();
+        QTest::newRow("xlsx needs a file")
+            << QStringList{QStringLiteral("--format"), QStringLiteral("xlsx")} << 2 << QByteArray();
+        QTest::newRow("unknown format")
+            << QStringList{QStringLiteral("--format"), QStringLiteral("xls")} << 2 << QByteArray();
+        QTest::newRow("--csv with --out") << QStringList{QStringLiteral("--csv"), QStringLiteral("a"),
+                                                         QStringLiteral("--out"), QStringLiteral("b")}
+                                          << 2 << QByteArray();
+    }
+    void exportFormats()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, starts);
+        SimProcess sim(simArguments(5));
+        QVERIFY(sim.port());
+        const CliRun run =
+            runCli(QStringList{QStringLiteral("query"), QStringLiteral("--user"), QStringLiteral("demo")} +
+                       options + QStringList{QStringLiteral("连衣裙")},
+                   cliEnvironment(sim.hostAndPort()));
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY(run.out.startsWith(starts));
     }
 
     void failingPagesAreSkippedAndCounted_data()

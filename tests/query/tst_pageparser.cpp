@@ -10,6 +10,13 @@ using testsupport::gbk;
 
 using ByteList = QList<QByteArray>;
 
+namespace QTest {
+template <> char *toString(const ListedItem &item)
+{
+    return qstrdup(item.title.toHex(' ') + " / " + item.price + " / " + item.sales);
+}
+} // namespace QTest
+
 namespace {
 
 // A GBK page around a related block: head, item count, the heading, then the block as given.
@@ -266,6 +273,70 @@ private Q_SLOTS:
         QCOMPARE(fromUtf8.keywords, fromGbk.keywords);
         QVERIFY(fromUtf8.row);
         QCOMPARE(*fromUtf8.row, *fromGbk.row);
+
+        // Ten of the 44 items are read, the first one being the row's.
+        QCOMPARE(fromGbk.items.size(), pageparser::MaxListedItems);
+        QCOMPARE(fromGbk.items.first().title, fromGbk.row->at(5));
+        QCOMPARE(fromGbk.items[9],
+                 (ListedItem{gbk("韩版修身连衣裙 第9款 &quot;新品&quot;"), "90.90", "4910"}));
+        QCOMPARE(fromUtf8.items, fromGbk.items);
+    }
+
+    void listedItems_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QList<ListedItem>>("expected");
+        const auto item = [](const QByteArray &title, const QByteArray &price, const QByteArray &sales) {
+            return "<a class=\"EventCanSelect\" title=\"" + title + "\">x</a><li class=\"price\"><em>" +
+                   price + "</em></li><li>" + gbk("最近成交") + sales + gbk("笔") + "</li>\n";
+        };
+        QTest::newRow("items in page order")
+            << item("a", "1.00", "30") + item("b", "2.50", "20") + item("c", "3", "10")
+            << QList<ListedItem>{{"a", "1.00", "30"}, {"b", "2.50", "20"}, {"c", "3", "10"}};
+        // Sales are read as the row reads them: a whole number or 0.
+        QTest::newRow("sales normalised")
+            << item("a", "1", "0012") + item("b", "2", "1,234") + item("c", "3", " -5")
+            << QList<ListedItem>{{"a", "1", "12"}, {"b", "2", "0"}, {"c", "3", "-5"}};
+        // An item's value without its closing marker is empty; an item whose
+        // opening marker is missing ends the list.
+        QTest::newRow("last price unclosed")
+            << item("a", "1", "5") + "<a class=\"EventCanSelect\" title=\"b\"><li class=\"price\"><em>2" +
+                   gbk("最近成交") + "7" + gbk("笔")
+            << QList<ListedItem>{{"a", "1", "5"}, {"b", "", "7"}};
+        QTest::newRow("second item without sales")
+            << item("a", "1", "5") +
+                   "<a class=\"EventCanSelect\" title=\"b\">x</a><li class=\"price\"><em>2</em>"
+            << QList<ListedItem>{{"a", "1", "5"}};
+        QByteArray twelve;
+        QList<ListedItem> firstTen;
+        for (int i = 0; i < 12; ++i) {
+            twelve += item("t" + QByteArray::number(i), "9", QByteArray::number(100 - i));
+            if (i < 10)
+                firstTen.append({"t" + QByteArray::number(i), "9", QByteArray::number(100 - i)});
+        }
+        QTest::newRow("at most ten") << twelve << firstTen;
+        QTest::newRow("no items") << QByteArray("<html></html>") << QList<ListedItem>{};
+    }
+    void listedItems()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QList<ListedItem>, expected);
+        QCOMPARE(pageparser::listedItems(page), expected);
+    }
+
+    void exclusionWords()
+    {
+        const QList<QByteArray> words = KeywordFilter::exclusionWords(QStringLiteral(" 二手, KIDS，旧款、 "));
+        QCOMPARE(words, (ByteList{gbk("二手"), "kids", gbk("旧款")}));
+        KeywordFilter filter{gbk("连衣裙"), true, words};
+        KeywordQueue queue;
+        queue.append(gbk("连衣裙"));
+        // Excluded with letter case folded; counted only among what would have been queued.
+        const QByteArray page = relatedPage(items(
+            {gbk("连衣裙 二手"), gbk("连衣裙 Kids"), gbk("连衣裙 夏"), gbk("二手衬衫"), gbk("连衣裙 kidS")}));
+        const pageparser::Harvest harvest = pageparser::parse(page, gbk("连衣裙"), queue, filter);
+        QCOMPARE(harvest.keywords, ByteList{gbk("连衣裙 夏")});
+        QCOMPARE(harvest.excluded, 3);
     }
 
     void bodyWithoutContent_data()

@@ -5,15 +5,18 @@
 #include "recorders.h"
 #include "recordingsavedialog.h"
 #include "resultpage.h"
+#include "results/opportunitychart.h"
 #include "results/resultsview.h"
 #include "results/widgetsavefiledialog.h"
 #include "text/gbk.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
@@ -169,10 +172,12 @@ private Q_SLOTS:
     {
         Fixture f;
         QVERIFY(f.showActive());
-        QCOMPARE(f.form2.size(), QSize(910, 513));
+        // The filter bar sits between the tool row and the table area, which keep their sizes.
+        QCOMPARE(f.form2.size(), QSize(910, 543));
         QCOMPARE(f.form2.minimumSize(), f.form2.maximumSize());
         QCOMPARE(f.control<QWidget>("Panel1")->geometry(), QRect(0, 0, 910, 57));
-        QCOMPARE(f.control<QWidget>("Panel2")->geometry(), QRect(0, 57, 910, 456));
+        QCOMPARE(f.control<QWidget>("FilterBar")->geometry(), QRect(0, 57, 910, 30));
+        QCOMPARE(f.control<QWidget>("Panel2")->geometry(), QRect(0, 87, 910, 456));
         auto *label1 = f.control<QLabel>("Label1");
         QCOMPARE(label1->pos(), QPoint(16, 24));
         QCOMPARE(label1->text(), QStringLiteral("关键词"));
@@ -235,11 +240,127 @@ private Q_SLOTS:
         QCOMPARE(view->selectionMode(), QAbstractItemView::SingleSelection);
         QVERIFY(view->rowHeight(0) >= 16);
 
-        // A header click neither sorts nor selects.
-        QTest::mouseClick(view->horizontalHeader()->viewport(), Qt::LeftButton, {},
-                          QPoint(view->columnViewportPosition(2) + 10, 5));
-        QCOMPARE(f.numbers(), (QByteArrayList{"1", "2", "3"}));
+        // The derived columns follow the six, each header explaining its formula.
+        QCOMPARE(model->columnCount(), int(ResultsModel::ColumnCount));
+        QCOMPARE(model->headerData(ResultsModel::Opportunity, Qt::Horizontal).toString(),
+                 QStringLiteral("机会指数"));
+        QVERIFY(model->headerData(ResultsModel::Opportunity, Qt::Horizontal, Qt::ToolTipRole)
+                    .toString()
+                    .contains(QStringLiteral("÷ (宝贝数量 + 1)")));
+    }
+
+    void headerClickSorts()
+    {
+        Fixture f;
+        f.addRows();
+        QVERIFY(f.showActive());
+        ResultsView *view = f.table();
+        QHeaderView *header = view->horizontalHeader();
+        const auto clickHeader = [&](int column) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(column) + 10, 5));
+        };
+        // Item counts 300, 20, "1,000": fewest first, then reversed; no row gets selected.
+        clickHeader(ResultsModel::ItemCount);
+        QCOMPARE(f.numbers(), (QByteArrayList{"2", "1", "3"}));
+        QCOMPARE(header->sortIndicatorSection(), int(ResultsModel::ItemCount));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+        clickHeader(ResultsModel::ItemCount);
+        QCOMPARE(f.numbers(), (QByteArrayList{"3", "1", "2"}));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
         QCOMPARE(view->selectedPosition(), -1);
+        // Text by collation, letter case ignored.
+        clickHeader(ResultsModel::Keyword);
+        QCOMPARE(f.numbers(), (QByteArrayList{"3", "2", "1"}));
+        // Opportunity: the largest first (15/301, 900/21, 40/1001).
+        clickHeader(ResultsModel::Opportunity);
+        QCOMPARE(f.numbers(), (QByteArrayList{"2", "1", "3"}));
+        // A sort button shows its order too; a row arriving afterwards clears it.
+        QTest::mouseClick(f.control<QPushButton>("Button1"), Qt::LeftButton);
+        QCOMPARE(header->sortIndicatorSection(), int(ResultsModel::Sales));
+        f.form2.results().addRow({"4", "d", "1", "1", "1", "d"});
+        QCOMPARE(header->sortIndicatorSection(), -1);
+        QCOMPARE(f.numbers().last(), QByteArray("4"));
+    }
+
+    void viewFiltersHideRows()
+    {
+        Fixture f;
+        f.addRows();
+        QVERIFY(f.showActive());
+        // The status shows the count only while a view filter is set.
+        auto *shown = f.control<QLabel>("ShownCount");
+        QVERIFY(!shown->isVisible());
+        f.control<QLineEdit>("MinSalesEdit")->setText(QStringLiteral("20"));
+        QVERIFY(shown->isVisible());
+        QCOMPARE(shown->text(), QStringLiteral("显示 2 / 3"));
+        f.control<QLineEdit>("MaxPriceEdit")->setText(QStringLiteral("50"));
+        QCOMPARE(shown->text(), QStringLiteral("显示 1 / 3"));
+        QCOMPARE(f.table()->model()->index(0, 1).data().toString(), QStringLiteral("T&x"));
+        // Hidden rows stay in the table; selecting the row shown maps to its position.
+        QCOMPARE(f.form2.results().rowCount(), 3);
+        f.table()->selectRow(0);
+        QCOMPARE(f.table()->selectedPosition(), 1);
+        f.control<QLineEdit>("MinSalesEdit")->clear();
+        f.control<QLineEdit>("MaxPriceEdit")->clear();
+        f.control<QLineEdit>("TextFilterEdit")->setText(QStringLiteral("BAG"));
+        QCOMPARE(shown->text(), QStringLiteral("显示 1 / 3"));
+        // The chart plots only what the filter shows, and a click on a point selects its row.
+        f.control<QPushButton>("ChartButton")->click();
+        auto *chart = f.control<OpportunityChart>("OpportunityChart");
+        QVERIFY(chart->isVisible());
+        QCOMPARE(f.form2.width(), 910 + chart->width());
+        QCOMPARE(chart->pointCount(), 1);
+        f.control<QLineEdit>("TextFilterEdit")->clear();
+        QCOMPARE(chart->pointCount(), 3);
+        const std::optional<QPointF> point = chart->pointOf(2);
+        QVERIFY(point);
+        QVERIFY(chart->describe(2).startsWith(QStringLiteral("bag\n")));
+        QTest::mouseClick(chart, Qt::LeftButton, {}, point->toPoint());
+        QCOMPARE(f.table()->selectedPosition(), 2);
+        // Live: a row added during a batch becomes a point.
+        f.form2.results().addRow({"4", "d", "5", "5", "1", "d"});
+        QCOMPARE(chart->pointCount(), 4);
+    }
+
+    void rowHabits()
+    {
+        qputenv("QUILLMARSH_MARKET_HOST", "market.test:8080");
+        Fixture f;
+        f.addRows();
+        QVERIFY(f.showActive());
+        ResultsView *view = f.table();
+        view->selectRow(1);
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        const QStringList copied = QGuiApplication::clipboard()->text().split(QLatin1Char('\t'));
+        QCOMPARE(copied.size(), int(ResultsModel::ColumnCount));
+        QCOMPARE(copied.mid(0, 6),
+                 (QStringList{QStringLiteral("2"), QStringLiteral("T&x"), QStringLiteral("20"),
+                              QStringLiteral("900"), QStringLiteral("9.90"), QStringLiteral("b")}));
+        for (QAction *action : f.control<QMenu>("PopupMenu1")->actions()) {
+            if (action->objectName() == QLatin1String("CopyKeyword"))
+                action->trigger();
+        }
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("T&x"));
+        const QPoint at = view->visualRect(view->model()->index(2, 1)).center();
+        // A double click arrives after the press and release of its first click.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+        qunsetenv("QUILLMARSH_MARKET_HOST");
+        QCOMPARE(f.browser.opened.size(), 1);
+        QCOMPARE(f.browser.opened.first().first,
+                 QByteArray("http://market.test:8080/search?q=bag&sort=sale-desc"));
+    }
+
+    void exclusionWordsAreRemembered()
+    {
+        {
+            Fixture f;
+            f.control<QLineEdit>("ExclusionEdit")->setText(QStringLiteral("二手, Kids"));
+        }
+        Fixture f;
+        QCOMPARE(f.control<QLineEdit>("ExclusionEdit")->text(), QStringLiteral("二手, Kids"));
+        f.control<QLineEdit>("ExclusionEdit")->clear();
     }
 
     void sortButtonsKeepTheSelection_data()
@@ -340,6 +461,8 @@ private Q_SLOTS:
                               QStringLiteral("Edit1"), QStringLiteral("Button4"), QStringLiteral("Button5"),
                               QStringLiteral("Button6"), QStringLiteral("CheckBox1"),
                               QStringLiteral("ListView1")}));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("ExclusionEdit"));
     }
 
     void captionOnEveryActivation()
@@ -408,7 +531,8 @@ private Q_SLOTS:
         f.addRows();
         QVERIFY(f.showActive());
         auto *menu = f.control<QMenu>("PopupMenu1");
-        QCOMPARE(menu->actions().size(), 1);
+        QCOMPARE(menu->actions().size(), 2);
+        QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("复制关键词"));
         QAction *n6 = menu->actions().constFirst();
         QCOMPARE(n6->objectName(), QStringLiteral("N6"));
         QCOMPARE(n6->text(), QStringLiteral("访问关键词"));

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes docs/screenshots/login-window.png, query-window.png and tray-menu.png
+# Takes docs/screenshots/login-window.png, query-window.png, opportunity-chart.png and tray-menu.png
 # on a virtual display, driving the real program against quillmarsh-sim.
 #   tools/screenshot/take-screenshots.sh [build dir] [quillmarsh-sim binary]
 set -euo pipefail
@@ -15,7 +15,7 @@ build=$(realpath "${1:-build}")
 sim=$(realpath "${2:-$build/tools/sim/quillmarsh-sim}")
 
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -wr" "$0" "$build" "$sim"
+    exec xvfb-run -a -s "-screen 0 1600x900x24 -wr" "$0" "$build" "$sim"
 fi
 
 out=$root/docs/screenshots
@@ -27,7 +27,7 @@ pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 openbox & pids+=($!)
-"$sim" --port 18765 --graph-size 24 > /dev/null 2>&1 & pids+=($!)
+"$sim" --port 18765 --graph-size 120 > /dev/null 2>&1 & pids+=($!)
 export QUILLMARSH_ACCOUNT_HOST=127.0.0.1:18765 QUILLMARSH_MARKET_HOST=127.0.0.1:18765
 sleep 1
 
@@ -60,15 +60,26 @@ shoot 0 "$out/login-window.png"
 xdotool mousemove --window "$window" 204 148 click 1
 query=$(xdotool search --sync --name "Quillmarsh 1.0" | head -1)
 sleep 1
-xdotool mousemove --window "$query" 122 30 click 1 type "连衣裙"
+xdotool mousemove --window "$query" 122 30 click 1
+sleep 0.5
+xdotool type --delay 150 "连衣裙"
+sleep 0.5
 xdotool mousemove --window "$query" 352 28 click 1
-sleep 14
+sleep 22
 xdotool key Return
 sleep 0.5
 xdotool mousemove --window "$query" 734 28 click 1
 xdotool mousemove --window "$query" 300 160 click 1
 sleep 0.5
 shoot 0 "$out/query-window.png" "Quillmarsh 1.0"
+
+# Sort by opportunity with a header click, open the chart panel and point at
+# the best keyword's point.
+xdotool mousemove --window "$query" 885 96 click 1
+xdotool mousemove --window "$query" 880 72 click 1
+xdotool windowmove "$query" 40 40
+sleep 1
+shoot 0 "$out/opportunity-chart.png" "Quillmarsh 1.0"
 kill "$app"
 
 "$build/tools/screenshot/quillmarsh-traymenu-pose" 20 & pids+=($!)

@@ -187,7 +187,10 @@ ResultPage KeywordGraph::page(const QString &keyword) const
     for (int i = 0; i < itemsPerPage; ++i) {
         ListedItem item;
         QStringList unused = titleWords();
-        item.title = unused.takeAt(sequence.below(unused.size())) + keyword;
+        // The best seller's title always names the keyword; about one in four
+        // further titles is listed for the keyword without naming it.
+        const bool namesKeyword = i == 0 || sequence.below(4) != 0;
+        item.title = unused.takeAt(sequence.below(unused.size())) + (namesKeyword ? keyword : QString());
         for (int w = 0; w < 3; ++w)
             item.title += unused.takeAt(sequence.below(unused.size()));
         static constexpr int cents[] = {0, 90, 99, 50, 80, 0};
