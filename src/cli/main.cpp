@@ -65,7 +65,8 @@ const char usageText[] =
     "Every query is recorded in history.sqlite in the data folder (QUILLMARSH_DATA_DIR)\n"
     "unless --no-history; --resume continues a recorded run that did not finish.\n"
     "history lists the runs, newest first; export writes a run's table; diff prints the\n"
-    "keywords that are new, vanished or changed from run OLD to run NEW.\n";
+    "keywords that are new, vanished or changed from run OLD to run NEW.\n"
+    "quillmarsh-cli --help prints this text, --version the program's version.\n";
 
 constexpr int abortSettleMs = 50;
 
@@ -470,6 +471,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillmarsh-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION));
     // Each command parses its own options; the program name stands first for the parser.
     QStringList arguments = QCoreApplication::arguments();
     const QString command = arguments.size() > 1 ? arguments.takeAt(1) : QString();
@@ -485,6 +487,11 @@ int main(int argc, char *argv[])
         return diffRuns(arguments);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         std::fputs(usageText, stdout);
+        return Success;
+    }
+    if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
+        consoleoutput::printLine(QCoreApplication::applicationName() + u' ' +
+                                 QCoreApplication::applicationVersion());
         return Success;
     }
     return usageError(command.isEmpty() ? QStringLiteral("no command")

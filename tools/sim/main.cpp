@@ -31,11 +31,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillmarsh-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Local stand-in for the forum's account service and the marketplace search."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("port"), QStringLiteral("Port on 127.0.0.1; 0 picks a free one."),
          QStringLiteral("N"), QStringLiteral("0")},
