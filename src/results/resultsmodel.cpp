@@ -112,6 +112,42 @@ QByteArray packedItems(const QList<ListedItem> &items)
     return packed;
 }
 
+// A slot end kept in width bytes: 1, 2 or 4.
+quint32 readEnd(const char *at, int width)
+{
+    quint8 byte;
+    quint16 twoBytes;
+    quint32 fourBytes;
+    switch (width) {
+    case 1:
+        std::memcpy(&byte, at, sizeof byte);
+        return byte;
+    case 2:
+        std::memcpy(&twoBytes, at, sizeof twoBytes);
+        return twoBytes;
+    default:
+        std::memcpy(&fourBytes, at, sizeof fourBytes);
+        return fourBytes;
+    }
+}
+
+void writeEnd(char *at, int width, quint32 end)
+{
+    const quint8 byte = quint8(end);
+    const quint16 twoBytes = quint16(end);
+    switch (width) {
+    case 1:
+        std::memcpy(at, &byte, sizeof byte);
+        break;
+    case 2:
+        std::memcpy(at, &twoBytes, sizeof twoBytes);
+        break;
+    default:
+        std::memcpy(at, &end, sizeof end);
+        break;
+    }
+}
+
 bool isColumn(int column)
 {
     return column >= 0 && column < ResultsModel::ColumnCount;
@@ -202,19 +238,10 @@ QByteArrayView ResultsModel::cellOf(qsizetype index, int column) const
 
 QByteArrayView ResultsModel::slotOf(const StoredRow &row, int slot)
 {
-    const auto endOf = [&row](int s) -> quint32 {
-        if (s < 0)
-            return 0;
-        if (row.wideEnds) {
-            quint32 end;
-            std::memcpy(&end, row.record + s * sizeof end, sizeof end);
-            return end;
-        }
-        quint16 end;
-        std::memcpy(&end, row.record + s * sizeof end, sizeof end);
-        return end;
+    const auto endOf = [&row](int s) {
+        return s < 0 ? 0 : readEnd(row.record + s * row.endWidth, row.endWidth);
     };
-    const char *const bytes = row.record + SlotCount * (row.wideEnds ? sizeof(quint32) : sizeof(quint16));
+    const char *const bytes = row.record + SlotCount * row.endWidth;
     const quint32 start = endOf(slot - 1);
     return QByteArrayView(bytes + start, endOf(slot) - start);
 }
@@ -233,26 +260,23 @@ ResultsModel::StoredRow ResultsModel::store(const std::array<QByteArrayView, Slo
     qsizetype bodySize = 0;
     for (const QByteArrayView slot : slots)
         bodySize += slot.size();
-    const bool wideEnds = bodySize > std::numeric_limits<quint16>::max();
-    const qsizetype size = SlotCount * (wideEnds ? sizeof(quint32) : sizeof(quint16)) + bodySize;
+    const int endWidth = bodySize <= std::numeric_limits<quint8>::max()    ? 1
+                         : bodySize <= std::numeric_limits<quint16>::max() ? 2
+                                                                           : 4;
+    const qsizetype size = SlotCount * endWidth + bodySize;
     if (size > m_freeBytes) {
         // A row larger than a chunk gets a chunk of its own size.
         m_freeBytes = std::max(chunkBytes, size);
         m_chunks.push_back(std::make_unique_for_overwrite<char[]>(m_freeBytes));
         m_free = m_chunks.back().get();
     }
-    const StoredRow stored{m_free, parentRow, wideEnds};
-    char *at = m_free + (size - bodySize);
+    const StoredRow stored{m_free, parentRow, quint8(endWidth)};
+    char *at = m_free + SlotCount * endWidth;
     quint32 end = 0;
     for (int slot = 0; slot < SlotCount; ++slot) {
         at = std::copy(slots[slot].begin(), slots[slot].end(), at);
         end += quint32(slots[slot].size());
-        if (wideEnds) {
-            std::memcpy(m_free + slot * sizeof end, &end, sizeof end);
-        } else {
-            const quint16 narrowEnd = quint16(end);
-            std::memcpy(m_free + slot * sizeof narrowEnd, &narrowEnd, sizeof narrowEnd);
-        }
+        writeEnd(m_free + slot * endWidth, endWidth, end);
     }
     m_free = at;
     m_freeBytes -= size;

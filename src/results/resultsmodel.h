@@ -142,17 +142,16 @@ private:
         SlotCount
     };
     // A row's record in a chunk: where each slot ends, counted from the
-    // bytes after these ends (16 bits each, 32 when the row is 64 KiB or
-    // more), then the slots back to back. Rows never move, so a table of a
-    // hundred thousand rows costs its bytes plus this entry, not a heap block
-    // per cell.
+    // bytes after these ends (each in one byte, or in two or four when the
+    // slots take more than 255 or 65,535 bytes), then the slots back to back. Rows never move, so a table of
+    // a hundred thousand rows costs its bytes plus this entry, not a heap block per cell.
     struct StoredRow
     {
         const char *record;
         // The row whose record holds this row's parent: itself, or an earlier
         // sibling with the same parent, since siblings arrive one after another.
         qint32 parentRow;
-        bool wideEnds;
+        quint8 endWidth; // bytes per slot end
     };
 
     // Cell by index in m_rows.
