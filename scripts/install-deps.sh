@@ -9,6 +9,7 @@ packages=(
     libbenchmark-dev
     xvfb xauth fonts-wqy-microhei imagemagick
     libxlsxwriter-dev unzip
+    dpkg-dev help2man lintian desktop-file-utils appstream xdotool bash-completion
 )
 missing=()
 for p in "${packages[@]}"; do

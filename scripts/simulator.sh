@@ -1,16 +1,18 @@
-# Sourced by the demo and the whole-program benchmarks: starts quillmarsh-sim
-# on a free loopback port and stops it when the calling script exits.
+# Sourced by the demo, the package test and the whole-program benchmarks:
+# starts quillmarsh-sim on a free loopback port and stops it when the calling
+# script exits.
 #
-#   start_simulator BUILD_DIR [simulator options...]
+#   start_simulator BUILD_DIR|PROGRAM [simulator options...]
 #
 # Sets SIM_ADDRESS (127.0.0.1:PORT) and exports QUILLMARSH_MARKET_HOST and
 # QUILLMARSH_ACCOUNT_HOST so the program talks to it.
 
 start_simulator() {
-    local build=$1
+    local program=$1
     shift
+    [ ! -d "$program" ] || program=$program/tools/sim/quillmarsh-sim
     SIM_OUTPUT=$(mktemp)
-    "$build/tools/sim/quillmarsh-sim" --port 0 "$@" >"$SIM_OUTPUT" &
+    "$program" --port 0 "$@" >"$SIM_OUTPUT" &
     SIM_PID=$!
     trap stop_simulator EXIT
     # Ctrl-C or a kill ends the script through its EXIT trap, which the

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
-# normal build and under AddressSanitizer + UndefinedBehaviorSanitizer; last,
-# a short run of every fuzz target.
+# normal build and under AddressSanitizer + UndefinedBehaviorSanitizer; then
+# a short run of every fuzz target; last, the Debian package is built,
+# installed, used and removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -21,3 +22,6 @@ ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
 # Every fuzz target for a short while, from its seed corpus (clang, libFuzzer).
 fuzz/smoke.sh
+
+# Build the package, install it, use it and purge it again.
+scripts/package-test.sh

@@ -23,19 +23,13 @@ BatchRun::BatchRun(ResultsModel *results, const KeywordFilter &filter, QObject *
     m_scheduler.setDispatchInterval(0);
     m_progressTimer.setInterval(m_terminal ? 200 : 1000);
     connect(&m_progressTimer, &QTimer::timeout, this, &BatchRun::showProgress);
-    // Every page handled, fetched or failed, reports its progress once.
-    connect(&m_scheduler, &BatchScheduler::doneTextChanged, this, [this] { ++m_pagesDone; });
-    connect(&m_scheduler, &BatchScheduler::message, this, [this](const QString &text) {
-        if (m_terminal)
-            std::fputs("\r\033[K", stderr);
-        consoleoutput::printErrorLine(text);
-    });
+    connect(&m_scheduler, &BatchScheduler::message, this, &BatchRun::printMessage);
+    connect(&m_scheduler, &BatchScheduler::seedPageUnrecognised, this, &BatchRun::printMessage);
     connect(&m_scheduler, &BatchScheduler::ended, this, &BatchRun::finish);
 }
 
 bool BatchRun::start(const QByteArray &seed)
 {
-    m_clock.start();
     if (!m_scheduler.start(seed))
         return false;
     m_progressTimer.start();
@@ -60,6 +54,13 @@ void BatchRun::finish()
     Q_EMIT finished();
 }
 
+void BatchRun::printMessage(const QString &text)
+{
+    if (m_terminal)
+        std::fputs("\r\033[K", stderr);
+    consoleoutput::printErrorLine(text);
+}
+
 void BatchRun::showProgress()
 {
     if (m_terminal) {
@@ -72,12 +73,12 @@ void BatchRun::showProgress()
 
 QString BatchRun::progressText() const
 {
-    const double seconds = m_clock.elapsed() / 1000.0;
-    return QStringLiteral("pages %1, queued %2, rows %3, failed %4, excluded %5, %6 pages/s")
-        .arg(m_pagesDone)
-        .arg(qMax(0, m_scheduler.queueCount() - m_scheduler.nextPosition()))
+    return QStringLiteral("pages %1, queued %2, rows %3, failed %4, excluded %5, unrecognised %6, %7 pages/s")
+        .arg(m_scheduler.pagesDone())
+        .arg(m_scheduler.waitingCount())
         .arg(m_results->rowCount())
         .arg(m_scheduler.failedCount())
         .arg(m_scheduler.excludedCount())
-        .arg(seconds > 0 ? m_pagesDone / seconds : 0.0, 0, 'f', 1);
+        .arg(m_scheduler.unrecognisedCount())
+        .arg(m_scheduler.pagesPerSecond(), 0, 'f', 1);
 }

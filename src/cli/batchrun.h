@@ -3,7 +3,6 @@
 #include "query/batchscheduler.h"
 #include "query/keywordfilter.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -20,7 +19,7 @@ class BatchRun final : public QObject
 public:
     BatchRun(ResultsModel *results, const KeywordFilter &filter, QObject *parent = nullptr);
 
-    void setFetchTimeout(int ms) { m_scheduler.setFetchTimeout(ms); }
+    BatchScheduler &scheduler() { return m_scheduler; }
 
     // The batch button; false when the seed is refused (its message printed).
     bool start(const QByteArray &seed);
@@ -33,14 +32,13 @@ Q_SIGNALS:
 
 private:
     void finish();
+    void printMessage(const QString &text);
     void showProgress();
     QString progressText() const;
 
     ResultsModel *m_results;
     BatchScheduler m_scheduler;
     QTimer m_progressTimer;
-    QElapsedTimer m_clock;
-    int m_pagesDone = 0;
     bool m_terminal;
     bool m_finished = false;
 };

@@ -7,6 +7,9 @@
 #include "cli/exitcode.h"
 #include "cli/interruptwatcher.h"
 #include "cli/passwordsource.h"
+#include "common/apperror.h"
+#include "common/marketcookie.h"
+#include "common/marketprofile.h"
 #include "results/csvexport.h"
 #include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
@@ -19,7 +22,9 @@
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
+#include <limits>
 #include <optional>
+#include <tuple>
 #include <variant>
 
 namespace {
@@ -29,13 +34,24 @@ const char usageText[] =
     "       quillmarsh-cli query --user USER [--no-must-contain] [--sort count|sales|price]\n"
     "                            [--exclude WORD]... [--min-opportunity X]\n"
     "                            [--csv FILE | --format csv|csv-utf8|xlsx|json [--out FILE]]\n"
-    "                            [--fetch-timeout MS] SEED\n"
+    "                            [--fetch-timeout MS] [--profile FILE]\n"
+    "                            [--parallel N] [--retries N] [--delay MS] [--jitter MS]\n"
+    "                            [--max-keywords N] [--max-depth D] [--cookie-file FILE] SEED\n"
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
     "query logs in, walks the related searches from SEED and writes the table to FILE or\n"
     "standard output: csv (the default) is the GBK CSV of the save button, csv-utf8 and\n"
     "xlsx (needs --out) hold every column, json one object per row. --exclude leaves\n"
     "related keywords holding WORD unqueued; --min-opportunity writes only the rows whose\n"
-    "opportunity is at least X. --fetch-timeout 0 lets a page take as long as it takes.\n";
+    "opportunity is at least X. --fetch-timeout 0 lets a page take as long as it takes.\n"
+    "--profile reads the marketplace's search address and page markers from an INI\n"
+    "file (default: the file QUILLMARSH_MARKET_PROFILE names, else the built-in ones).\n"
+    "--parallel fetches up to N pages at once (1-16), still parsed in queue order;\n"
+    "--retries tries a failed page up to N more times (429 and 503 answers count as\n"
+    "failed, and their Retry-After is waited for); --delay keeps MS between the starts\n"
+    "of two requests, --jitter adds up to MS at random; --max-keywords fetches at most\n"
+    "N queue lines; --max-depth queues no keyword deeper than D below the seed;\n"
+    "--cookie-file sends the cookie in FILE (first line) with every marketplace request.\n"
+    "quillmarsh-cli --help prints this text, --version the program's version.\n";
 
 constexpr int abortSettleMs = 50;
 
@@ -107,7 +123,24 @@ struct QueryOptions
     tableexport::Format format = tableexport::Format::Csv;
     QString outFile; // empty: standard output
     std::optional<int> fetchTimeoutMs;
+    MarketProfile profile;
+    CrawlSettings crawl;
+    QByteArray cookie;
 };
+
+// A whole number from minimum to maximum, or the usage problem.
+std::optional<QString> readNumber(const QCommandLineParser &parser, const QString &name, int minimum,
+                                  int maximum, int &number)
+{
+    if (!parser.isSet(name))
+        return std::nullopt;
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < minimum || value > maximum)
+        return QStringLiteral("--%1 takes a whole number from %2 to %3").arg(name).arg(minimum).arg(maximum);
+    number = value;
+    return std::nullopt;
+}
 
 // The options, or the problem to report as a usage error.
 std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &arguments)
@@ -121,8 +154,13 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
     const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("csv|csv-utf8|xlsx|json"));
     const QCommandLineOption out(QStringLiteral("out"), {}, QStringLiteral("FILE"));
     const QCommandLineOption minOpportunity(QStringLiteral("min-opportunity"), {}, QStringLiteral("X"));
+    const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption cookieFile(QStringLiteral("cookie-file"), {}, QStringLiteral("FILE"));
     QCommandLineParser parser;
-    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout, exclude, format, out, minOpportunity});
+    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout, exclude, format, out, minOpportunity,
+                       profile, cookieFile});
+    for (const char *name : {"parallel", "retries", "delay", "jitter", "max-keywords", "max-depth"})
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), {}, QStringLiteral("N")));
     if (!parser.parse(arguments))
         return parser.errorText();
     if (!parser.isSet(user))
@@ -163,6 +201,25 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
         if (!timeoutOk || *options.fetchTimeoutMs < 0)
             return QStringLiteral("--fetch-timeout takes milliseconds");
     }
+    CrawlSettings &crawl = options.crawl;
+    constexpr int many = std::numeric_limits<int>::max();
+    for (const auto &[name, minimum, maximum, number] :
+         {std::tuple{"parallel", 1, CrawlSettings::MaxParallel, &crawl.parallel},
+          std::tuple{"retries", 0, CrawlSettings::MaxRetries, &crawl.retries},
+          std::tuple{"delay", 0, CrawlSettings::MaxDelayMs, &crawl.delayMs},
+          std::tuple{"jitter", 0, CrawlSettings::MaxDelayMs, &crawl.jitterMs},
+          std::tuple{"max-keywords", 1, many, &crawl.maxKeywords},
+          std::tuple{"max-depth", 0, many, &crawl.maxDepth}}) {
+        if (const auto problem = readNumber(parser, QString::fromLatin1(name), minimum, maximum, *number))
+            return *problem;
+    }
+    try {
+        options.profile = MarketProfile::chosen(parser.value(profile));
+        if (parser.isSet(cookieFile))
+            options.cookie = marketcookie::read(parser.value(cookieFile));
+    } catch (const AppError &error) {
+        return error.message();
+    }
     return options;
 }
 
@@ -190,7 +247,10 @@ int runQuery(const QueryOptions &options)
     results.setKeepsListedItems(options.format == tableexport::Format::Json);
     BatchRun batch(&results, KeywordFilter{options.seed, options.mustContain, options.excludedWords});
     if (options.fetchTimeoutMs)
-        batch.setFetchTimeout(*options.fetchTimeoutMs);
+        batch.scheduler().setFetchTimeout(*options.fetchTimeoutMs);
+    batch.scheduler().setProfile(options.profile);
+    batch.scheduler().setCrawlSettings(options.crawl);
+    batch.scheduler().setCookie(options.cookie);
     InterruptWatcher interrupts;
     bool interrupted = false;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &batch, [&] {
@@ -233,6 +293,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillmarsh-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION));
     // Each command parses its own options; the program name stands first for the parser.
     QStringList arguments = QCoreApplication::arguments();
     const QString command = arguments.size() > 1 ? arguments.takeAt(1) : QString();
@@ -242,6 +303,11 @@ int main(int argc, char *argv[])
         return query(arguments);
     if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         std::fputs(usageText, stdout);
+        return Success;
+    }
+    if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
+        consoleoutput::printLine(QCoreApplication::applicationName() + u' ' +
+                                 QCoreApplication::applicationVersion());
         return Success;
     }
     return usageError(command.isEmpty() ? QStringLiteral("no command")

@@ -27,9 +27,4 @@ QByteArray accountUrl(QByteArrayView pathAndQuery)
     return "http://" + accountHost() + pathAndQuery.toByteArray();
 }
 
-QByteArray marketSearchUrl(const QByteArray &keyword)
-{
-    return "http://" + marketHost() + "/search?q=" + keyword + "&sort=sale-desc";
-}
-
 } // namespace hosts

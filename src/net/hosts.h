@@ -16,9 +16,4 @@ QByteArray accountHost();
 // An address on the account service: pathAndQuery starts with '/'.
 QByteArray accountUrl(QByteArrayView pathAndQuery);
 
-// The marketplace's search page for a keyword, sorted by sales. The keyword's
-// GBK bytes go in unescaped ("&" in a keyword splits the query); the fetcher
-// encodes what may not stand in a request line.
-QByteArray marketSearchUrl(const QByteArray &keyword);
-
 } // namespace hosts

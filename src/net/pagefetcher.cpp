@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -155,6 +157,9 @@ void PageFetcher::start()
     m_running = true;
     m_body.clear();
     m_fetchBodyLimit = m_bodyLimit;
+    m_statusCode = 0;
+    m_retryAfter.clear();
+    QNetworkAccessManager *manager = m_manager ? m_manager.get() : threadManager();
 
     QNetworkRequest request(requestUrl(m_url));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -166,8 +171,17 @@ void PageFetcher::start()
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setRawHeader(QByteArrayLiteral("Pragma"), QByteArrayLiteral("no-cache"));
     request.setRawHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-cache"));
+    if (!m_cookie.isEmpty()) {
+        // One header with the user's cookie and those the server has set, so
+        // a signed-in session and the server's own cookies travel together.
+        QByteArray cookies = m_cookie;
+        for (const QNetworkCookie &cookie : manager->cookieJar()->cookiesForUrl(request.url()))
+            cookies += "; " + cookie.toRawForm(QNetworkCookie::NameAndValueOnly);
+        request.setRawHeader(QByteArrayLiteral("Cookie"), cookies);
+        request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    }
 
-    m_reply = threadManager()->get(request);
+    m_reply = manager->get(request);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &PageFetcher::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &PageFetcher::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &PageFetcher::onFinished);
@@ -183,6 +197,8 @@ void PageFetcher::cancel()
 
 void PageFetcher::onMetaDataChanged()
 {
+    m_statusCode = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_retryAfter = m_reply->rawHeader(QByteArrayLiteral("Retry-After"));
     const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     if (announced > m_fetchBodyLimit || !contentLengthValid(*m_reply))
         failFromReplySignal();

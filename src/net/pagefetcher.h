@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 
@@ -74,6 +75,20 @@ public:
     // A fetch fails as soon as its body is known to exceed this many bytes.
     qint64 bodyLimit() const { return m_bodyLimit; }
     void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
+    // Sent as the Cookie header, ahead of the cookies the server has set;
+    // empty sends only those.
+    QByteArray cookie() const { return m_cookie; }
+    void setCookie(const QByteArray &cookie) { m_cookie = cookie; }
+    // The manager the transfer goes through; null (the default) means the
+    // one this thread's fetchers share. Qt opens at most six connections to a
+    // host per manager, so more fetches at once need more managers.
+    void setNetworkAccessManager(QNetworkAccessManager *manager) { m_manager = manager; }
+
+    // The answer's HTTP status and Retry-After header; 0 and empty until the
+    // answer's head has arrived. Still readable in the finished() and
+    // failed() handlers.
+    int statusCode() const { return m_statusCode; }
+    QByteArray retryAfter() const { return m_retryAfter; }
 
 Q_SIGNALS:
     void finished(const QByteArray &body);
@@ -92,8 +107,12 @@ private:
     QByteArray m_userAgent = QByteArrayLiteral("Quillmarsh/1.0");
     int m_fetchTimeoutMs = DefaultFetchTimeoutMs;
     qint64 m_bodyLimit = DefaultBodyLimit;
+    QByteArray m_cookie;
+    QPointer<QNetworkAccessManager> m_manager;
 
     bool m_running = false;
+    int m_statusCode = 0;
+    QByteArray m_retryAfter;
     // Guarded: the shared manager, its parent, may go first at shutdown.
     QPointer<QNetworkReply> m_reply;
     qint64 m_fetchBodyLimit = 0; // bodyLimit() when the fetch started

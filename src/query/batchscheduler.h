@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/marketprofile.h"
+#include "query/crawlsettings.h"
 #include "query/keywordfilter.h"
 #include "query/keywordqueue.h"
 
@@ -12,10 +14,13 @@
 class PageFetcher;
 class ResultsModel;
 
-// Runs batch queries: start, dispatch tick, end check and stop, with at most
-// one page fetch in flight. The window passes its live controls through the
-// filter source and shows the texts this object emits; the command-line front
-// end passes fixed values.
+// Runs batch queries: start, dispatch tick, end check and stop. Up to
+// CrawlSettings::parallel pages are fetched at once (one by default), but
+// every page is parsed and committed in queue order, a page that arrives
+// early waiting for the ones before it, so the queue, the rows and their
+// numbers do not depend on how many fetches run. The window passes its live
+// controls through the filter source and shows the texts this object emits;
+// the command-line front end passes fixed values.
 class BatchScheduler final : public QObject
 {
     Q_OBJECT
@@ -33,6 +38,16 @@ public:
     void setEndCheckInterval(int ms);
     void setFetchTimeout(int ms);
     void setFetchBodyLimit(qint64 bytes);
+    // The marketplace's search address and page markers; the built-in
+    // profile by default. Takes effect at the next dispatch.
+    void setProfile(const MarketProfile &profile);
+    const MarketProfile &profile() const;
+    // Parallel fetches, retries, politeness and limits; bounded to their
+    // ranges. Takes effect at the next start.
+    void setCrawlSettings(const CrawlSettings &settings);
+    const CrawlSettings &crawlSettings() const;
+    // Sent with every marketplace request; empty sends none of ours.
+    void setCookie(const QByteArray &cookie);
 
     // The keyword box's initial text; a batch never starts from it.
     static QString keywordPrompt();
@@ -43,7 +58,8 @@ public:
     // until the next stop: a second dispatch chain would put two fetches in
     // flight.
     bool start(const QByteArray &seed);
-    // The stop button.
+    // The stop button. Every fetch in flight is released; no page of them is
+    // parsed.
     void stop();
 
     // The queue line the next dispatch takes (0-based).
@@ -51,19 +67,38 @@ public:
     // Rows this scheduler has numbered, over all its batches.
     int rowsMade() const;
     int queueCount() const;
-    // Keywords of this batch whose page could not be fetched; reset by start.
+    // Keywords of this batch whose page could not be fetched (after their
+    // retries); reset by start.
     int failedCount() const;
+    // Pages of this batch that showed none of the profile's markers.
+    int unrecognisedCount() const;
+    // Queue lines of this batch parsed or given up; reset by start.
+    int pagesDone() const;
+    // Pages done per second since the start, until the batch ends or stops.
+    double pagesPerSecond() const;
+    // Queued keywords not yet fetched (retries included), within the limit.
+    int waitingCount() const;
+    // Fetches dispatched and not yet committed.
+    int inFlightCount() const;
     // Related keywords of this batch left unqueued for an exclusion word; reset by start.
     int excludedCount() const;
     bool batchButtonEnabled() const;
     const KeywordQueue &queue() const;
 
+    // The file the seed's page is kept in when nothing on it was recognised.
+    static QString unrecognisedPageFile();
+
 Q_SIGNALS:
     void message(const QString &text);          // "请输入关键词！", "查询完成！"
     void totalTextChanged(const QString &text); // status panel 1: "总：" + count - 1
-    void doneTextChanged(const QString &text);  // status panel 2: "完成：" + nextPosition
+    void doneTextChanged(const QString &text);  // status panel 2: "完成：" + pagesDone
     void batchButtonEnabledChanged(bool enabled);
     void failedCountChanged(int failed);
+    void unrecognisedCountChanged(int unrecognised);
+    // The seed's page showed none of the markers: the marketplace may have
+    // answered with a sign-in or verification page, or changed its layout.
+    // text says so and where the page was kept.
+    void seedPageUnrecognised(const QString &text);
     void excludedCountChanged(int excluded);
     void ended(); // the batch has drained and its end was announced
 
@@ -71,11 +106,15 @@ private:
     class Private;
 
     void dispatchNext();
-    void fetch(int position);
-    void pageArrived(int position, const QByteArray &page);
-    void fetchFailed();
+    void armDispatch();
+    void fetch(int position, int attempt);
+    void fetchEnded(PageFetcher *fetcher, const QByteArray &page, bool arrived);
+    void commitReady();
+    void commitPage(int position, const QByteArray &page);
+    void commitFailure(int position, int attempt);
     void pageDone();
-    void releaseFetch();
+    void keepUnrecognisedSeedPage(const QByteArray &page);
+    int dispatchEnd() const;
     void checkEnd();
     void setBatchButtonEnabled(bool enabled);
 

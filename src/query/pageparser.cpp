@@ -13,26 +13,6 @@ namespace pageparser {
 
 namespace {
 
-struct Markers
-{
-    QByteArray related = gbk("你是不是想找");
-    QByteArray itemCount = gbk("找到相关宝贝<em>");
-    QByteArray sales = gbk("最近成交");
-    QByteArray salesEnd = gbk("笔");
-    QByteArray price = QByteArrayLiteral("<li class=\"price\"><em>");
-    QByteArray priceEnd = QByteArrayLiteral("</em>");
-    QByteArray description = QByteArrayLiteral("EventCanSelect\" title=\"");
-    QByteArray descriptionEnd = QByteArrayLiteral("\">");
-
-    static QByteArray gbk(const char *utf8) { return text::toGbk(QString::fromUtf8(utf8)); }
-};
-
-const Markers &markers()
-{
-    static const Markers instance;
-    return instance;
-}
-
 // Pages are decoded under loose UTF-8 rules: a byte of 0x80 or more opens a
 // sequence of two bytes, or three when its bit 0x20 is set; the following
 // bytes must be 0x80-0xBF; only the low 16 bits of the character count.
@@ -71,22 +51,22 @@ QByteArray convertedToGbk(QByteArrayView page)
     return decoded ? text::toGbk(*decoded) : QByteArray();
 }
 
-// The related-search entries: the block after the heading, up to the first
-// "</div>", with each "<dd>" made a line end and cut at every "</dd>".
-QList<QByteArray> relatedPieces(QByteArrayView page)
+// The related-search entries: the block from the heading's offset up to the
+// first block end, with each entry opening made a line end and cut at every
+// entry close. Without a heading the block starts at the offset into the page.
+QList<QByteArray> relatedPieces(QByteArrayView page, const MarketProfile &profile)
 {
-    // The block starts two bytes past the heading, after its full-width colon;
-    // without a heading it starts at byte 14 of the page.
-    const QByteArrayView afterHeading = text::fromByte(page, text::position(markers().related, page) + 14);
+    const QByteArrayView afterHeading =
+        text::fromByte(page, text::position(profile.relatedMarker, page) + profile.relatedOffset);
     const QByteArrayView block =
-        text::firstBytes(afterHeading, text::position(QByteArrayLiteral("</div>"), afterHeading));
+        text::firstBytes(afterHeading, text::position(profile.relatedEnd, afterHeading));
     if (block.isEmpty())
         return {};
     QByteArray lines;
     lines.reserve(block.size() + 64);
-    for (const QByteArray &part : text::split(block, QByteArrayLiteral("<dd>")))
+    for (const QByteArray &part : text::split(block, profile.entryOpen))
         lines.append(part).append("\r\n");
-    return text::split(lines, QByteArrayLiteral("</dd>"));
+    return text::split(lines, profile.entryClose);
 }
 
 // The text of a piece between its first ">" and the "<" after it, without
@@ -100,11 +80,11 @@ QByteArray candidateOf(QByteArrayView piece)
 }
 
 void harvestKeywords(QByteArrayView page, const KeywordQueue &queue, const KeywordFilter &filter,
-                     Harvest &harvest)
+                     const MarketProfile &profile, Harvest &harvest)
 {
     QList<QByteArray> &keywords = harvest.keywords;
     QSet<QByteArray> harvested; // folded, so that one page cannot queue a keyword twice
-    for (const QByteArray &piece : relatedPieces(page)) {
+    for (const QByteArray &piece : relatedPieces(page, profile)) {
         const QByteArray candidate = candidateOf(piece);
         if (candidate.isEmpty())
             continue;
@@ -131,12 +111,12 @@ QByteArrayView cutAt(QByteArrayView rest, QByteArrayView closing)
     return text::firstBytes(rest, text::position(closing, rest) - 1);
 }
 
-// The text right after the first opening marker up to the closing marker
-// after it; empty without a closing marker. A missing opening marker reads
-// from the marker's length into the page.
-QByteArrayView valueAfter(QByteArrayView page, QByteArrayView opening, QByteArrayView closing)
+// The text from the rule's offset past its opening marker up to the closing
+// marker after that; empty without a closing marker. A missing opening marker
+// reads from the offset into the page.
+QByteArrayView valueOf(QByteArrayView page, const MarketProfile::ValueRule &rule)
 {
-    return cutAt(text::fromByte(page, text::position(opening, page) + opening.size()), closing);
+    return cutAt(text::fromByte(page, text::position(rule.open, page) + rule.offset), rule.close);
 }
 
 // A whole signed 32-bit decimal number, leading spaces allowed, in its plain
@@ -157,43 +137,51 @@ QByteArray normalisedNumber(QByteArrayView text)
     return QByteArray::number(inRange ? value : 0);
 }
 
-std::optional<ResultRow> rowOf(QByteArrayView page, const QByteArray &keyword)
+std::optional<ResultRow> rowOf(QByteArrayView page, const QByteArray &keyword, const MarketProfile &profile)
 {
-    const Markers &m = markers();
-    const QByteArray itemCount = normalisedNumber(valueAfter(page, m.itemCount, QByteArrayLiteral("</em>")));
-    const QByteArrayView price = valueAfter(page, m.price, m.priceEnd);
-    const QByteArrayView description = valueAfter(page, m.description, m.descriptionEnd);
+    const QByteArray itemCount = normalisedNumber(valueOf(page, profile.items));
+    const QByteArrayView price = valueOf(page, profile.price);
+    const QByteArrayView description = valueOf(page, profile.title);
     // With a marker missing the cut starts near the top of the page and takes
     // in its <head>: that is what refuses such pages.
-    if (itemCount == "0" || price.isEmpty() || description.contains("head") || price.contains("head"))
+    const auto rejected = [&profile](QByteArrayView value) {
+        return text::position(profile.reject, value) > 0;
+    };
+    if (itemCount == "0" || price.isEmpty() || rejected(description) || rejected(price))
         return std::nullopt;
     return ResultRow{QByteArray(),        keyword,
-                     itemCount,           normalisedNumber(valueAfter(page, m.sales, m.salesEnd)),
+                     itemCount,           normalisedNumber(valueOf(page, profile.sales)),
                      price.toByteArray(), description.toByteArray()};
+}
+
+bool showsAnyMarker(QByteArrayView page, const MarketProfile &profile)
+{
+    const QByteArrayView markers[] = {profile.relatedMarker, profile.items.open, profile.sales.open,
+                                      profile.price.open, profile.title.open};
+    return std::any_of(std::begin(markers), std::end(markers),
+                       [page](QByteArrayView marker) { return text::position(marker, page) > 0; });
 }
 
 } // namespace
 
-QList<ListedItem> listedItems(QByteArrayView page)
+QList<ListedItem> listedItems(QByteArrayView page, const MarketProfile &profile)
 {
-    const Markers &m = markers();
     struct Cut
     {
-        const QByteArray &opening;
-        const QByteArray &closing;
+        const MarketProfile::ValueRule &rule;
         qsizetype from = 0; // where the search for the next opening marker starts
     };
-    std::array<Cut, 3> cuts{
-        {{m.description, m.descriptionEnd}, {m.price, m.priceEnd}, {m.sales, m.salesEnd}}};
+    std::array<Cut, 3> cuts{{{profile.title}, {profile.price}, {profile.sales}}};
     QList<ListedItem> items;
     while (items.size() < MaxListedItems) {
         std::array<QByteArrayView, 3> values;
         for (size_t i = 0; i < cuts.size(); ++i) {
-            const qsizetype at = page.indexOf(cuts[i].opening, cuts[i].from);
+            const MarketProfile::ValueRule &rule = cuts[i].rule;
+            const qsizetype at = rule.open.isEmpty() ? -1 : page.indexOf(rule.open, cuts[i].from);
             if (at < 0)
                 return items;
-            cuts[i].from = at + cuts[i].opening.size();
-            values[i] = cutAt(page.sliced(cuts[i].from), cuts[i].closing);
+            cuts[i].from = at + rule.open.size();
+            values[i] = cutAt(text::fromByte(page, at + 1 + rule.offset), rule.close);
         }
         items.append({values[0].toByteArray(), values[1].toByteArray(), normalisedNumber(values[2])});
     }
@@ -201,15 +189,17 @@ QList<ListedItem> listedItems(QByteArrayView page)
 }
 
 Harvest parse(QByteArrayView page, const QByteArray &keyword, const KeywordQueue &queue,
-              const KeywordFilter &filter)
+              const KeywordFilter &filter, const MarketProfile &profile)
 {
     const QByteArray converted = convertedToGbk(page);
     const QByteArrayView gbkPage = converted.isEmpty() ? page : QByteArrayView(converted);
     Harvest harvest;
-    harvestKeywords(gbkPage, queue, filter, harvest);
-    harvest.row = rowOf(gbkPage, keyword);
+    harvestKeywords(gbkPage, queue, filter, profile, harvest);
+    harvest.row = rowOf(gbkPage, keyword, profile);
     if (harvest.row)
-        harvest.items = listedItems(gbkPage);
+        harvest.items = listedItems(gbkPage, profile);
+    // A page with a row was read; only the others are searched again.
+    harvest.recognised = harvest.row || showsAnyMarker(gbkPage, profile);
     return harvest;
 }
 

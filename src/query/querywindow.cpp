@@ -2,6 +2,7 @@
 
 #include "common/apperror.h"
 #include "common/datafolder.h"
+#include "common/marketcookie.h"
 #include "common/usermessages.h"
 #include "common/windowplacement.h"
 #include "query/querywindowcaption.h"
@@ -25,6 +26,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -32,6 +34,9 @@ constexpr int clientWidth = 910;
 constexpr int clientHeight = 513;
 constexpr int toolRowHeight = 57;
 constexpr int statusBarHeight = 19;
+constexpr int crawlBarHeight = 22;
+constexpr int figuresIntervalMs = 500;
+constexpr int statusIntervalMs = 100;
 constexpr int totalPanelWidth = 100;
 constexpr int donePanelMinimumWidth = 50;
 // Panels 2 and "失败：" stay readable up to this count.
@@ -64,6 +69,13 @@ QFont windowFont()
     return font;
 }
 
+QString settingsFile()
+{
+    return datafolder::filePath(QStringLiteral("settings.ini"));
+}
+
+const QString profileKey = QStringLiteral("crawling/profile");
+
 } // namespace
 
 QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &browser,
@@ -92,21 +104,50 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
 
     createToolRow();
     createTable();
+    createCrawlBar();
     createStatusBar();
     createFilterBar();
 
-    connect(&m_scheduler, &BatchScheduler::message, this, [this](const QString &text) {
+    const auto showMessage = [this](const QString &text) {
         Q_EMIT messageDue();
         m_messages.showPlain(text);
-    });
-    connect(&m_scheduler, &BatchScheduler::totalTextChanged, m_statusPanels[1], &QLabel::setText);
-    connect(&m_scheduler, &BatchScheduler::doneTextChanged, m_statusPanels[2], &QLabel::setText);
+    };
+    connect(&m_scheduler, &BatchScheduler::message, this, showMessage);
+    // The next page is fetched as soon as the window is idle, as on the
+    // command line: a Qt timer of 1 ms really waits that long.
+    m_scheduler.setDispatchInterval(0);
+    m_statusTimer.setSingleShot(true);
+    m_statusTimer.setInterval(statusIntervalMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &QueryWindow::showPendingStatus);
+    connect(&m_scheduler, &BatchScheduler::totalTextChanged, this,
+            [this](const QString &text) { showStatusText(1, text); });
+    connect(&m_scheduler, &BatchScheduler::doneTextChanged, this,
+            [this](const QString &text) { showStatusText(2, text); });
     connect(&m_scheduler, &BatchScheduler::failedCountChanged, this, &QueryWindow::showFailedCount);
     connect(&m_scheduler, &BatchScheduler::excludedCountChanged, this, &QueryWindow::showExcludedCount);
     connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, m_batchButton, &QWidget::setEnabled);
     m_batchButton->setEnabled(m_scheduler.batchButtonEnabled());
     // Not the must-contain box, which one stray Space would untick.
     m_batchButton->setFocus();
+    connect(&m_scheduler, &BatchScheduler::seedPageUnrecognised, this, showMessage);
+    // The figures follow a running batch twice a second rather than every
+    // page, which would cost more than the pages themselves on a fast link.
+    m_figuresTimer.setInterval(figuresIntervalMs);
+    connect(&m_figuresTimer, &QTimer::timeout, this, &QueryWindow::showCrawlFigures);
+    connect(&m_scheduler, &BatchScheduler::batchButtonEnabledChanged, this, [this](bool enabled) {
+        if (enabled)
+            m_figuresTimer.stop();
+        else
+            m_figuresTimer.start();
+        showPendingStatus();
+        showCrawlFigures();
+    });
+    connect(&m_scheduler, &BatchScheduler::ended, this, [this] {
+        m_figuresTimer.stop();
+        showPendingStatus();
+        showCrawlFigures();
+    });
+    loadSettings();
 }
 
 QueryWindow::~QueryWindow() = default;
@@ -167,7 +208,7 @@ void QueryWindow::createTable()
 {
     m_resultsView = new ResultsView(&m_results, &m_shown, m_tableArea);
     m_resultsView->setObjectName(QStringLiteral("ListView1"));
-    m_resultsView->setGeometry(0, 0, clientWidth, m_tableArea->height() - statusBarHeight);
+    m_resultsView->setGeometry(0, 0, clientWidth, m_tableArea->height() - statusBarHeight - crawlBarHeight);
     setTabOrder(m_mustContainBox, m_resultsView);
 
     m_rowMenu = new QMenu(this);
@@ -388,6 +429,102 @@ void QueryWindow::copySelectedKeyword()
         QGuiApplication::clipboard()->setText(text::fromGbk(m_results.cell(position, ResultsModel::Keyword)));
 }
 
+// Speed, waiting keywords and unrecognised pages of the batch, with 设置 at
+// the right, between the table and the status bar.
+void QueryWindow::createCrawlBar()
+{
+    auto *bar = new QWidget(m_tableArea);
+    bar->setObjectName(QStringLiteral("CrawlBar"));
+    bar->setGeometry(0, m_tableArea->height() - statusBarHeight - crawlBarHeight, clientWidth,
+                     crawlBarHeight);
+    m_crawlFigures = new QLabel(bar);
+    m_crawlFigures->setObjectName(QStringLiteral("CrawlFigures"));
+    auto *settingsButton = new QPushButton(QStringLiteral("设置"), bar);
+    settingsButton->setObjectName(QStringLiteral("SettingsButton"));
+    connect(settingsButton, &QPushButton::clicked, this, &QueryWindow::editSettings);
+    setTabOrder(m_resultsView, settingsButton);
+    auto *layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(4, 0, 2, 0);
+    layout->addWidget(m_crawlFigures, 1);
+    layout->addWidget(settingsButton);
+}
+
+void QueryWindow::showCrawlFigures()
+{
+    QString figures = QStringLiteral("速度：%1 页/秒　等待：%2")
+                          .arg(m_scheduler.pagesPerSecond(), 0, 'f', 1)
+                          .arg(m_scheduler.waitingCount());
+    if (const int unrecognised = m_scheduler.unrecognisedCount(); unrecognised > 0)
+        figures += QStringLiteral("　无法识别 %1").arg(unrecognised);
+    m_crawlFigures->setText(figures);
+}
+
+// Shown at once when the panels have been quiet for a while, otherwise with
+// the next redraw of the panels.
+void QueryWindow::showStatusText(int panel, const QString &text)
+{
+    if (m_statusTimer.isActive()) {
+        m_pendingStatus[panel] = text;
+        return;
+    }
+    m_statusPanels[panel]->setText(text);
+    m_statusTimer.start();
+}
+
+void QueryWindow::showPendingStatus()
+{
+    for (int panel : {1, 2})
+        if (!m_pendingStatus[panel].isNull())
+            m_statusPanels[panel]->setText(std::exchange(m_pendingStatus[panel], QString()));
+}
+
+void QueryWindow::loadSettings()
+{
+    const QSettings stored(settingsFile(), QSettings::IniFormat);
+    SettingsDialog::Values values;
+    values.crawl = CrawlSettings::read(stored);
+    values.profileFile = stored.value(profileKey).toString();
+    try {
+        values.cookie = marketcookie::read(marketcookie::storedFile());
+    } catch (const AppError &error) {
+        m_messages.showError(error);
+    }
+    applySettings(values);
+}
+
+void QueryWindow::applySettings(const SettingsDialog::Values &values)
+{
+    m_settings = values;
+    m_scheduler.setCrawlSettings(values.crawl);
+    m_scheduler.setCookie(values.cookie);
+    try {
+        m_scheduler.setProfile(MarketProfile::chosen(values.profileFile));
+    } catch (const AppError &error) {
+        // Pages are read the way they always were until the file is put right.
+        m_scheduler.setProfile(MarketProfile::builtIn());
+        m_messages.showError(error);
+    }
+}
+
+void QueryWindow::editSettings()
+{
+    auto *dialog = new SettingsDialog(m_settings, m_messages, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const SettingsDialog::Values values = dialog->values();
+        applySettings(values);
+        QSettings stored(settingsFile(), QSettings::IniFormat);
+        values.crawl.write(stored);
+        stored.setValue(profileKey, values.profileFile);
+        try {
+            marketcookie::write(marketcookie::storedFile(), values.cookie);
+        } catch (const AppError &error) {
+            m_messages.showError(error);
+        }
+    });
+    dialog->open();
+}
+
 void QueryWindow::showFailedCount(int failed)
 {
     m_failedPanel->setText(QStringLiteral("失败：%1").arg(failed));
@@ -432,7 +569,7 @@ void QueryWindow::sortByItemCount()
 
 void QueryWindow::visitSelectedKeyword()
 {
-    visitKeyword(m_results, m_resultsView->selectedPosition(), m_browser);
+    visitKeyword(m_results, m_resultsView->selectedPosition(), m_scheduler.profile(), m_browser);
 }
 
 void QueryWindow::clearKeywordBox()

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "query/batchscheduler.h"
+#include "query/settingsdialog.h"
 #include "results/csvsavecommand.h"
 #include "results/exportcommand.h"
 #include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 
+#include <QTimer>
 #include <QWidget>
 
 class Browser;
@@ -60,6 +62,9 @@ public Q_SLOTS:
     void exportResults(tableexport::Format format);
     void setChartShown(bool shown);
     void clearKeywordBox(); // a mouse click in the box does this
+    // Opens 设置 without blocking; OK applies the values from the next batch
+    // on and keeps them in the data folder (settings.ini, the cookie file).
+    void editSettings();
     // Hides the login window and brings the caption up to date.
     void onActivated();
     void closeLoginWindow();
@@ -78,7 +83,13 @@ private:
     void createTable();
     void createFilterBar();
     void createStatusBar();
+    void createCrawlBar();
     void showFailedCount(int failed);
+    void showCrawlFigures();
+    void showStatusText(int panel, const QString &text);
+    void showPendingStatus();
+    void loadSettings();
+    void applySettings(const SettingsDialog::Values &values);
     void showExcludedCount(int excluded);
     void applyViewFilter();
     void showShownCount();
@@ -101,6 +112,13 @@ private:
     QLabel *m_statusPanels[3] = {};
     QLabel *m_failedPanel = nullptr;
     QMenu *m_rowMenu = nullptr;
+    QLabel *m_crawlFigures = nullptr;
+    QTimer m_figuresTimer;
+    // Status panels 1 and 2 change with every page; they are redrawn at most
+    // this often, the last text always shown.
+    QTimer m_statusTimer;
+    QString m_pendingStatus[3];
+    SettingsDialog::Values m_settings;
     QFrame *m_filterBar = nullptr;
     QLineEdit *m_exclusionEdit = nullptr;
     QLabel *m_excludedLabel = nullptr;

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <utility>
 
 ResultsView::ResultsView(ResultsModel *results, ResultsFilterModel *shown, QWidget *parent)
     : QTableView(parent), m_results(results), m_shown(shown)
@@ -48,6 +49,31 @@ ResultsView::ResultsView(ResultsModel *results, ResultsFilterModel *shown, QWidg
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(minimumRowHeight);
     verticalHeader()->setDefaultSectionSize(qMax(minimumRowHeight, fontMetrics().height() + 4));
+
+    const auto changed = [this] { m_changes = Changes::Other; };
+    connect(colours, &QAbstractItemModel::modelReset, this, changed);
+    connect(colours, &QAbstractItemModel::layoutChanged, this, changed);
+    connect(colours, &QAbstractItemModel::rowsRemoved, this, changed);
+}
+
+void ResultsView::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    const int lastShown = rowAt(viewport()->height() - 1);
+    const bool below = lastShown >= 0 && start > lastShown;
+    m_changes = below && m_changes != Changes::Other ? Changes::RowsBelow : Changes::Other;
+    QTableView::rowsInserted(parent, start, end);
+}
+
+// During a batch a row arrives with every page, and once the table is full
+// it lands below the shown rows: only the scroll bar changes. Repainting the
+// shown rows for each page would cost more than reading the page.
+void ResultsView::doItemsLayout()
+{
+    const Changes changes = std::exchange(m_changes, Changes::None);
+    if (changes == Changes::RowsBelow)
+        updateGeometries();
+    else
+        QTableView::doItemsLayout();
 }
 
 void ResultsView::showSortIndicator(int column, Qt::SortOrder order)

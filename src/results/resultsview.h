@@ -31,15 +31,27 @@ public:
     // Rows are never lower than the small images a report view reserves room for.
     static constexpr int minimumRowHeight = 16;
 
+    void doItemsLayout() override;
+
 Q_SIGNALS:
     void visitRequested();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
 
 private:
     void showSortIndicator(int column, Qt::SortOrder order);
 
+    // What changed since the last layout: only rows added below the shown
+    // ones need no repaint of the shown rows.
+    enum class Changes
+    {
+        None,
+        RowsBelow,
+        Other
+    };
+    Changes m_changes = Changes::None;
     ResultsModel *m_results;
     ResultsFilterModel *m_shown;
 };

@@ -300,6 +300,15 @@ private Q_SLOTS:
             << true;
         // Latin letters: a case variant of every keyword is listed and must not be queued again.
         QTest::newRow("latin seed") << QStringList() << QStringList() << QStringLiteral("iPhone壳") << true;
+        const QString modernProfile = testsupport::sourceFile(QStringLiteral("tools/sim/modern-profile.ini"));
+        QTest::newRow("eight pages at once, answered late")
+            << QStringList{QStringLiteral("--latency"), QStringLiteral("5")}
+            << QStringList{QStringLiteral("--parallel"), QStringLiteral("8"), QStringLiteral("--retries"),
+                           QStringLiteral("1")}
+            << QStringLiteral("连衣裙") << true;
+        QTest::newRow("other markup read with its profile")
+            << QStringList{QStringLiteral("--page-style"), QStringLiteral("modern")}
+            << QStringList{QStringLiteral("--profile"), modernProfile} << QStringLiteral("连衣裙") << true;
     }
     void batchTable()
     {
@@ -592,6 +601,10 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("query"),  QStringLiteral("--user"), QStringLiteral("demo"),
                            QStringLiteral("--sort"), QStringLiteral("name"),   QStringLiteral("连衣裙")}
             << usage;
+        QTest::newRow("parallel out of range")
+            << QStringList{QStringLiteral("query"),      QStringLiteral("--user"), QStringLiteral("demo"),
+                           QStringLiteral("--parallel"), QStringLiteral("17"),     QStringLiteral("连衣裙")}
+            << QStringLiteral("--parallel takes a whole number from 1 to 16");
         QTest::newRow("empty seed") << QStringList{QStringLiteral("query"), QStringLiteral("--user"),
                                                    QStringLiteral("demo"), QString()}
                                     << QStringLiteral("请输入关键词！");
@@ -600,6 +613,30 @@ private Q_SLOTS:
                            QStringLiteral("请输入关键词")}
             << QStringLiteral("请输入关键词！");
     }
+    // Refused before the login, by the option and from the environment alike.
+    void badProfileIsRefused()
+    {
+        QTemporaryDir folder;
+        const QString profile = folder.filePath(QStringLiteral("shop.ini"));
+        QVERIFY(testsupport::writeFile(profile, "[price]\nopen = <b>\noffset = 3x\n"));
+        RawHttpServer server;
+        const QStringList query{QStringLiteral("query"), QStringLiteral("--user"), QStringLiteral("demo")};
+        const QString seed = QStringLiteral("连衣裙");
+        QProcessEnvironment environment = cliEnvironment(server.hostAndPort());
+        const CliRun byOption =
+            runCli(query + QStringList{QStringLiteral("--profile"), profile, seed}, environment);
+        environment.insert(QStringLiteral("QUILLMARSH_MARKET_PROFILE"), profile);
+        const CliRun byEnvironment = runCli(query + QStringList{seed}, environment);
+        for (const CliRun &run : {byOption, byEnvironment}) {
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.errorLines().value(0) ==
+                         QStringLiteral("quillmarsh-cli: shop.ini line 3: [price] offset: not a whole number "
+                                        "from 0 to 1000000"),
+                     run.err.constData());
+        }
+        QCOMPARE(server.requestCount(), 0);
+    }
+
     void usageErrors()
     {
         QFETCH(QStringList, arguments);

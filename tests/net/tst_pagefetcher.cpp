@@ -1,4 +1,4 @@
-#include "net/hosts.h"
+#include "common/marketprofile.h"
 #include "net/pagefetcher.h"
 #include "rawhttpserver.h"
 #include "recorders.h"
@@ -143,7 +143,7 @@ private Q_SLOTS:
         RawHttpServer server;
         server.enqueue(ScriptedResponse::ok("page"));
         qputenv("QUILLMARSH_MARKET_HOST", server.hostAndPort());
-        const QByteArray url = hosts::marketSearchUrl(text::toGbk(u"连衣裙") + " a&b");
+        const QByteArray url = MarketProfile::builtIn().searchUrlFor(text::toGbk(u"连衣裙") + " a&b");
         qunsetenv("QUILLMARSH_MARKET_HOST");
         QCOMPARE(url, "http://" + server.hostAndPort() + "/search?q=" + text::toGbk(u"连衣裙") +
                           " a&b&sort=sale-desc");
@@ -174,14 +174,14 @@ private Q_SLOTS:
         server.enqueue(ScriptedResponse::ok("page"));
         qputenv("QUILLMARSH_MARKET_HOST", server.hostAndPort());
         const auto unset = qScopeGuard([] { qunsetenv("QUILLMARSH_MARKET_HOST"); });
-        Fetch fetch(hosts::marketSearchUrl(keyword));
+        Fetch fetch(MarketProfile::builtIn().searchUrlFor(keyword));
         fetch.get.start();
         QVERIFY(fetch.waitUntilEnded());
 
         ResultsModel results;
         results.addRow({"1", keyword, "10", "5", "1.00", "d"});
         testsupport::RecordingBrowser browser;
-        visitKeyword(results, 0, browser);
+        visitKeyword(results, 0, MarketProfile::builtIn(), browser);
 
         QCOMPARE(browser.opened.size(), 1);
         QCOMPARE(browser.opened[0].first,

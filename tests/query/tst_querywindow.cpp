@@ -1,6 +1,8 @@
+#include "common/marketprofile.h"
 #include "gbkliteral.h"
 #include "login/usersession.h"
 #include "query/querywindow.h"
+#include "query/settingsdialog.h"
 #include "rawhttpserver.h"
 #include "recorders.h"
 #include "recordingsavedialog.h"
@@ -8,11 +10,13 @@
 #include "results/opportunitychart.h"
 #include "results/resultsview.h"
 #include "results/widgetsavefiledialog.h"
+#include "simprocess.h"
 #include "text/gbk.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -23,6 +27,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -184,8 +191,9 @@ private Q_SLOTS:
         QVERIFY(f.control<QCheckBox>("CheckBox1")->isChecked());
         QVERIFY(f.control<QPushButton>("Button4")->isEnabled());
 
-        // Table above the status bar, both filling the lower panel.
-        QCOMPARE(f.table()->geometry(), QRect(0, 0, 910, 437));
+        // Table, the batch figures with 设置, and the status bar fill the lower panel.
+        QCOMPARE(f.table()->geometry(), QRect(0, 0, 910, 415));
+        QCOMPARE(f.control<QWidget>("CrawlBar")->geometry(), QRect(0, 415, 910, 22));
         auto *statusBar = f.control<QStatusBar>("StatusBar1");
         QCOMPARE(statusBar->geometry(), QRect(0, 437, 910, 19));
         // The tip has its 700 pixels; panel 2 is wider than 50, to hold large counts.
@@ -619,7 +627,153 @@ private Q_SLOTS:
         QVERIFY(f.control<QPushButton>("Button4")->isEnabled());
     }
 
+    // Rows added below the shown ones only lengthen the scroll bar; a sort
+    // right after them still redraws the shown rows in the new order.
+    void rowsAddedBelowTheShownOnes()
+    {
+        Fixture f;
+        QVERIFY(f.showActive());
+        ResultsView *table = f.table();
+        const auto addRows = [&f](int from, int to) {
+            for (int i = from; i <= to; ++i)
+                f.form2.results().addRow({QByteArray::number(i), "kw" + QByteArray::number(i),
+                                          QByteArray::number(1000 - i), "1", "1.00", "d"});
+        };
+        addRows(1, 60);
+        QTRY_VERIFY(table->verticalScrollBar()->maximum() > 0);
+        const int lastShown = table->rowAt(table->viewport()->height() - 1);
+        QVERIFY(lastShown > 0 && lastShown < 59);
+        const QImage before = table->viewport()->grab().toImage();
+        const int maximum = table->verticalScrollBar()->maximum();
+        addRows(61, 90);
+        QTRY_COMPARE(table->verticalScrollBar()->maximum(), maximum + 30);
+        QCOMPARE(table->viewport()->grab().toImage(), before);
+
+        addRows(91, 91);
+        f.form2.sortByItemCount(); // fewest items first: the last row added
+        QTRY_COMPARE(table->model()->index(table->rowAt(0), 1).data().toString(), QStringLiteral("kw91"));
+        QTest::qWait(50);
+        QVERIFY(table->viewport()->grab().toImage() != before);
+    }
+
     // The keyword box and the must-contain tick are read while pages arrive.
+    // 设置 applies to the next batch and is remembered in the data folder;
+    // the cookie file is owner-only; a bad profile is refused with its line
+    // and key, the dialog staying open.
+    void settingsAreAppliedAndRemembered()
+    {
+        QTemporaryDir dataFolder;
+        qputenv("QUILLMARSH_DATA_DIR", dataFolder.path().toLocal8Bit());
+        const QString modern = testsupport::sourceFile(QStringLiteral("tools/sim/modern-profile.ini"));
+        const QString bad = dataFolder.filePath(QStringLiteral("bad.ini"));
+        QVERIFY(testsupport::writeFile(bad, "[items]\nclose = </b>\nopen\n"));
+        CrawlSettings expected;
+        expected.parallel = 4;
+        expected.retries = 2;
+        expected.delayMs = 150;
+        expected.jitterMs = 20;
+        expected.maxKeywords = 30;
+        expected.maxDepth = 2;
+        {
+            Fixture f;
+            QCOMPARE(f.form2.scheduler().crawlSettings(), CrawlSettings());
+            f.control<QPushButton>("SettingsButton")->click();
+            auto *dialog = f.form2.findChild<SettingsDialog *>();
+            QVERIFY(dialog && dialog->isVisible());
+            auto set = [dialog](const char *name, int value) {
+                dialog->findChild<QSpinBox *>(QString::fromLatin1(name))->setValue(value);
+            };
+            set("Parallel", 4);
+            set("Retries", 2);
+            set("Delay", 150);
+            set("Jitter", 20);
+            set("MaxKeywords", 30);
+            set("MaxDepth", 2);
+            dialog->findChild<QLineEdit *>(QStringLiteral("Cookie"))
+                ->setText(QStringLiteral("session=abc; u=1"));
+            QCOMPARE(dialog->findChild<QLineEdit *>(QStringLiteral("Cookie"))->echoMode(),
+                     QLineEdit::Password);
+            auto *profile = dialog->findChild<QLineEdit *>(QStringLiteral("ProfileFile"));
+            QPushButton *ok = dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+
+            profile->setText(bad);
+            ok->click();
+            QCOMPARE(f.messages.texts(),
+                     QStringList{QStringLiteral("bad.ini line 3: expected \"key = value\" or "
+                                                "\"[section]\"")});
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(f.form2.scheduler().crawlSettings(), CrawlSettings());
+
+            profile->setText(modern);
+            ok->click();
+            QVERIFY(!dialog->isVisible());
+            QCOMPARE(f.form2.scheduler().crawlSettings(), expected);
+            QVERIFY(f.form2.scheduler().profile() == MarketProfile::fromFile(modern));
+        }
+        QFile cookie(dataFolder.filePath(QStringLiteral("market-cookie")));
+        QVERIFY(cookie.open(QIODevice::ReadOnly));
+        QCOMPARE(cookie.readAll(), QByteArray("session=abc; u=1\n"));
+        QCOMPARE(cookie.permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+                 QFile::ReadOwner | QFile::WriteOwner);
+        // The next start of the program finds them again.
+        Fixture again;
+        QCOMPARE(again.form2.scheduler().crawlSettings(), expected);
+        QVERIFY(again.form2.scheduler().profile() == MarketProfile::fromFile(modern));
+        qunsetenv("QUILLMARSH_DATA_DIR");
+    }
+
+    // Pages of the other markup, four at a time: the table a one-at-a-time
+    // batch of the classic pages gives, the figures under it, and a warning
+    // when the seed's page is not understood.
+    void batchWithProfileAndFigures()
+    {
+        QTemporaryDir dataFolder;
+        qputenv("QUILLMARSH_DATA_DIR", dataFolder.path().toLocal8Bit());
+        QSettings stored(dataFolder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        stored.setValue(QStringLiteral("crawling/parallel"), 4);
+        stored.setValue(QStringLiteral("crawling/profile"),
+                        testsupport::sourceFile(QStringLiteral("tools/sim/modern-profile.ini")));
+        stored.sync();
+        testsupport::SimProcess modernSim({QStringLiteral("--graph-size"), QStringLiteral("30"),
+                                           QStringLiteral("--page-style"), QStringLiteral("modern")});
+        testsupport::SimProcess classicSim({QStringLiteral("--graph-size"), QStringLiteral("30")});
+        QVERIFY(modernSim.port() && classicSim.port());
+        Fixture modern;
+        Fixture classic;
+        // The classic pages one at a time, as the program reads them by default.
+        classic.form2.scheduler().setCrawlSettings(CrawlSettings());
+        classic.form2.scheduler().setProfile(MarketProfile::builtIn());
+        QCOMPARE(modern.form2.scheduler().crawlSettings().parallel, 4);
+        QCOMPARE(classic.form2.scheduler().crawlSettings().parallel, 1);
+        for (auto [fixture, sim] : {std::pair{&modern, &modernSim}, std::pair{&classic, &classicSim}}) {
+            qputenv("QUILLMARSH_MARKET_HOST", sim->hostAndPort());
+            fixture->control<QLineEdit>("Edit1")->setText(QStringLiteral("连衣裙"));
+            fixture->control<QPushButton>("Button4")->click();
+            QTRY_COMPARE_WITH_TIMEOUT(fixture->messages.texts(), QStringList{QStringLiteral("查询完成！")},
+                                      20'000);
+        }
+        QCOMPARE(modern.form2.results().rowCount(), classic.form2.results().rowCount());
+        QVERIFY(modern.form2.results().rowCount() > 15);
+        for (int position = 0; position < modern.form2.results().rowCount(); ++position)
+            for (int column = 0; column < ResultsModel::ColumnCount; ++column)
+                QCOMPARE(modern.form2.results().cell(position, column).toByteArray(),
+                         classic.form2.results().cell(position, column).toByteArray());
+        const QString figures = modern.control<QLabel>("CrawlFigures")->text();
+        QVERIFY2(figures.startsWith(QStringLiteral("速度：")) && figures.endsWith(QStringLiteral("等待：0")),
+                 qPrintable(figures));
+
+        // The classic profile on the other markup: the seed's page is not understood.
+        classic.control<QPushButton>("Button5")->click();
+        qputenv("QUILLMARSH_MARKET_HOST", modernSim.hostAndPort());
+        classic.control<QPushButton>("Button4")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(classic.messages.texts().size() == 3, 20'000);
+        QVERIFY2(classic.messages.texts().value(1).startsWith(QStringLiteral("无法识别首个页面")),
+                 qPrintable(classic.messages.texts().join(u'|')));
+        QVERIFY(classic.control<QLabel>("CrawlFigures")->text().contains(QStringLiteral("无法识别 1")));
+        QVERIFY(QFile::exists(dataFolder.filePath(QStringLiteral("unrecognised-page.html"))));
+        qunsetenv("QUILLMARSH_DATA_DIR");
+    }
+
     void batchThroughTheButtons_data()
     {
         QTest::addColumn<bool>("mustContain");

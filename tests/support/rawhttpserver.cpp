@@ -1,5 +1,6 @@
 #include "rawhttpserver.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QMutexLocker>
 #include <QPointer>
@@ -114,6 +115,7 @@ private:
             if (end < 0)
                 return;
             RecordedRequest request = parse(buffer.left(end + endLength), connection->number);
+            request.receivedMs = QDeadlineTimer::current().deadline();
             const qsizetype bodyLength = qMax<qsizetype>(0, request.header("Content-Length").toLongLong());
             if (buffer.size() < end + endLength + bodyLength)
                 return;

@@ -21,6 +21,7 @@ struct RecordedRequest
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;    // the Content-Length bytes after the headers
     int connection = 0; // 1-based number of the connection it came on
+    qint64 receivedMs = 0; // when its head was complete, on the monotonic clock
 
     // First header of that name (case-insensitive); empty if absent.
     QByteArray header(QByteArrayView name) const;

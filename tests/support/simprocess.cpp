@@ -2,12 +2,24 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 
 namespace testsupport {
 
 QString builtExecutable(const QString &relativePath)
 {
     return QDir(QString::fromLocal8Bit(qgetenv("QUILLMARSH_BIN_DIR"))).filePath(relativePath);
+}
+
+QString sourceFile(const QString &relativePath)
+{
+    return QDir(QStringLiteral(QUILLMARSH_SOURCE_DIR)).filePath(relativePath);
+}
+
+bool writeFile(const QString &fileName, const QByteArray &bytes)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 SimProcess::SimProcess(const QStringList &arguments)

@@ -10,6 +10,11 @@ namespace testsupport {
 // An executable of this build, by its path below the build folder
 // (QUILLMARSH_BIN_DIR, set by the test registration), e.g. "tools/sim/quillmarsh-sim".
 QString builtExecutable(const QString &relativePath);
+// A file of the source tree by its path below the project folder, e.g.
+// "tools/sim/modern-profile.ini".
+QString sourceFile(const QString &relativePath);
+// Writes a small fixture file; false when it cannot be written.
+bool writeFile(const QString &fileName, const QByteArray &bytes);
 
 // quillmarsh-sim as a child process on a free loopback port. The port is read
 // from its "listening on" line; port() stays 0 when the simulator did not start.

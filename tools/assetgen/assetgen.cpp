@@ -169,7 +169,8 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const QDir root(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
     bool ok = save(drawBanner(), root.filePath(QStringLiteral("pic/ad.jpg")), "JPG", 92);
-    for (int size : {16, 32, 48})
+    // 16 to 48 for the windows and the tray; all of them for the desktop's icon theme.
+    for (int size : {16, 32, 48, 64, 128, 256})
         ok &= save(drawIcon(size), root.filePath(QStringLiteral("assets/icons/quillmarsh-%1.png").arg(size)),
                    "PNG");
     ok &= save(drawTick(), root.filePath(QStringLiteral("assets/skin/tick.png")), "PNG");

@@ -31,11 +31,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quillmarsh-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Local stand-in for the forum's account service and the marketplace search."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("port"), QStringLiteral("Port on 127.0.0.1; 0 picks a free one."),
          QStringLiteral("N"), QStringLiteral("0")},
@@ -44,6 +46,10 @@ int main(int argc, char *argv[])
          QStringLiteral("N"), QStringLiteral("200")},
         {QStringLiteral("encoding"), QStringLiteral("Encoding of pages and profile: gbk or utf8."),
          QStringLiteral("gbk|utf8"), QStringLiteral("gbk")},
+        {QStringLiteral("page-style"),
+         QStringLiteral("Markup of result pages: classic (what the built-in market profile reads) or modern "
+                        "(read with tools/sim/modern-profile.ini)."),
+         QStringLiteral("classic|modern"), QStringLiteral("classic")},
         {QStringLiteral("latency"), QStringLiteral("Delay before every answer."), QStringLiteral("MS"),
          QStringLiteral("0")},
         {QStringLiteral("fail-share"), QStringLiteral("Share of keywords (0 to 1) whose page fails."),
@@ -75,6 +81,14 @@ int main(int argc, char *argv[])
         options.encoding = sim::PageEncoding::Utf8;
     else
         fail(QStringLiteral("--encoding takes gbk or utf8"));
+
+    const QString style = parser.value(QStringLiteral("page-style"));
+    if (style == QLatin1String("classic"))
+        options.pageStyle = sim::PageStyle::Classic;
+    else if (style == QLatin1String("modern"))
+        options.pageStyle = sim::PageStyle::Modern;
+    else
+        fail(QStringLiteral("--page-style takes classic or modern"));
 
     bool shareOk = false;
     options.failShare = parser.value(QStringLiteral("fail-share")).toDouble(&shareOk);

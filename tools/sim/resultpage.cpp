@@ -11,6 +11,13 @@ QString escaped(const QString &text)
     return text.toHtmlEscaped();
 }
 
+// The title as shown, with the keyword highlighted.
+QString highlighted(const QString &title, const QString &keyword)
+{
+    return escaped(title).replace(escaped(keyword),
+                                  QStringLiteral("<span class=\"H\">%1</span>").arg(escaped(keyword)));
+}
+
 QString itemMarkup(const ListedItem &item, int index, const QString &keyword)
 {
     const QString id = QString::number(520000000 + index * 7919);
@@ -24,10 +31,7 @@ QString itemMarkup(const ListedItem &item, int index, const QString &keyword)
     html += QStringLiteral(
                 "  <h3 class=\"summary\"><a href=\"http://item.example/item.htm?id=%1\" target=\"_blank\" "
                 "class=\"EventCanSelect\" title=\"%2\">%3</a></h3>\n")
-                .arg(id, escaped(item.title),
-                     escaped(item.title)
-                         .replace(escaped(keyword),
-                                  QStringLiteral("<span class=\"H\">%1</span>").arg(escaped(keyword))));
+                .arg(id, escaped(item.title), highlighted(item.title, keyword));
     html += QStringLiteral("  <ul class=\"attribute\">\n"
                            "    <li class=\"price\"><em>%1</em></li>\n"
                            "    <li class=\"shipment\"><span class=\"fee\">运费：0.00</span></li>\n"
@@ -56,6 +60,46 @@ QString relatedBlock(const QStringList &related)
                     .arg(escaped(keyword), escaped(keyword));
     html += QStringLiteral("</div>\n");
     return html;
+}
+
+QString classicBody(const ResultPage &page)
+{
+    QString body =
+        QStringLiteral("<div class=\"result-info\">共找到相关宝贝<em>%1</em>件</div>\n").arg(page.itemCount);
+    body += relatedBlock(page.related);
+    body += QStringLiteral("<div class=\"item-list\">\n");
+    for (int i = 0; i < page.items.size(); ++i)
+        body += itemMarkup(page.items[i], i, page.keyword);
+    body += QStringLiteral("</div>\n");
+    return body;
+}
+
+QString modernItemMarkup(const ListedItem &item, int index, const QString &keyword)
+{
+    const QString id = QString::number(630000000 + index * 7919);
+    return QStringLiteral(
+               "<div class=\"card\" data-id=\"%1\">\n"
+               "  <a class=\"title\" href=\"http://item.example/detail?id=%1\" data-title=\"%2\">%3</a>\n"
+               "  <div class=\"price\"><strong>%4</strong></div>\n"
+               "  <span class=\"deal-cnt\">%5人付款</span>\n"
+               "</div>\n")
+        .arg(id, escaped(item.title), highlighted(item.title, keyword), item.price)
+        .arg(item.sales);
+}
+
+QString modernBody(const ResultPage &page)
+{
+    QString body = QStringLiteral("<div class=\"summary\">共<span class=\"total\">%1</span>件商品</div>\n")
+                       .arg(page.itemCount);
+    body += QStringLiteral("<div class=\"suggest\"><h4>相关搜索</h4><ul>");
+    for (const QString &keyword : page.related)
+        body += QStringLiteral("<li><a href=\"/search?q=%1\">%2</a></li>")
+                    .arg(escaped(keyword), escaped(keyword));
+    body += QStringLiteral("</ul></div>\n<div class=\"grid\">\n");
+    for (int i = 0; i < page.items.size(); ++i)
+        body += modernItemMarkup(page.items[i], i, page.keyword);
+    body += QStringLiteral("</div>\n");
+    return body;
 }
 
 QString padding(int index)
@@ -87,7 +131,7 @@ QByteArrayView paddingLines(qsizetype bytes)
 
 } // namespace
 
-QByteArray renderResultPage(const ResultPage &page, PageEncoding encoding, int paddedTo)
+QByteArray renderResultPage(const ResultPage &page, PageEncoding encoding, int paddedTo, PageStyle style)
 {
     const QString charset = encoding == PageEncoding::Gbk ? QStringLiteral("gbk") : QStringLiteral("utf-8");
     QString head = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"%1\">\n"
@@ -98,13 +142,8 @@ QByteArray renderResultPage(const ResultPage &page, PageEncoding encoding, int p
                        "<div class=\"search-bar\"><form action=\"/search\"><input name=\"q\" value=\"%1\">"
                        "<input type=\"hidden\" name=\"sort\" value=\"sale-desc\"></form></div>\n")
             .arg(escaped(page.keyword));
-    body +=
-        QStringLiteral("<div class=\"result-info\">共找到相关宝贝<em>%1</em>件</div>\n").arg(page.itemCount);
-    body += relatedBlock(page.related);
-    body += QStringLiteral("<div class=\"item-list\">\n");
-    for (int i = 0; i < page.items.size(); ++i)
-        body += itemMarkup(page.items[i], i, page.keyword);
-    body += QStringLiteral("</div>\n<div class=\"page-nav\"><a href=\"/search?s=40\">下一页</a></div>\n"
+    body += style == PageStyle::Classic ? classicBody(page) : modernBody(page);
+    body += QStringLiteral("<div class=\"page-nav\"><a href=\"/search?s=40\">下一页</a></div>\n"
                            "</div>\n</body>\n</html>\n");
 
     // Padding goes into the stylesheet, ahead of every marker, as on real pages.

@@ -32,8 +32,18 @@ enum class PageEncoding
     Utf8
 };
 
+// The markup around the values. Classic is the layout the built-in market
+// profile reads; Modern puts the same values in other tags and words, as a
+// marketplace does after a redesign (tools/sim/modern-profile.ini reads it).
+enum class PageStyle
+{
+    Classic,
+    Modern
+};
+
 // paddedTo: the page grows with the ordinary weight of a real page (styles,
 // scripts, per-item markup) until it is at least that many bytes.
-QByteArray renderResultPage(const ResultPage &page, PageEncoding encoding, int paddedTo = 0);
+QByteArray renderResultPage(const ResultPage &page, PageEncoding encoding, int paddedTo = 0,
+                            PageStyle style = PageStyle::Classic);
 
 } // namespace sim

@@ -196,7 +196,8 @@ SimServer::Answer SimServer::answer(const QByteArray &target) const
     if (path == "/search") {
         const QString keyword = decodeKeyword(queryValue(query, "q"));
         const ResultPage page = m_graph.page(keyword);
-        return {200, html, renderResultPage(page, m_options.encoding, m_options.pageSize),
+        return {200, html,
+                renderResultPage(page, m_options.encoding, m_options.pageSize, m_options.pageStyle),
                 m_options.failShare > 0 && KeywordGraph::failsAt(keyword, m_options.failShare)};
     }
     if (path == "/click_user.asp") {

@@ -25,6 +25,7 @@ struct ServerOptions
 {
     int graphSize = 200;
     PageEncoding encoding = PageEncoding::Gbk;
+    PageStyle pageStyle = PageStyle::Classic;
     int latencyMs = 0;
     double failShare = 0;
     FailMode failMode = FailMode::Drop;
