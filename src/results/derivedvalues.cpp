@@ -45,21 +45,24 @@ QByteArray money(double value)
 
 } // namespace
 
-std::array<QByteArray, ResultsModel::ColumnCount - ResultsModel::DescribedColumnCount>
-cells(const ResultRow &row, const RowDetails &details)
+QByteArray opportunity(QByteArrayView itemCount, QByteArrayView sales)
+{
+    const std::optional<double> items = ResultsModel::numberIn(itemCount);
+    const std::optional<double> topSales = ResultsModel::numberIn(sales);
+    return items && topSales ? shortNumber(*topSales / (*items + 1), 4) : QByteArray();
+}
+
+QByteArray revenue(QByteArrayView sales, QByteArrayView price)
+{
+    const std::optional<double> topSales = ResultsModel::numberIn(sales);
+    const std::optional<double> itemPrice = ResultsModel::numberIn(price);
+    return topSales && itemPrice ? money(*topSales * *itemPrice) : QByteArray();
+}
+
+ListedValues listedValues(const ResultRow &row, const RowDetails &details)
 {
     const auto number = [](QByteArrayView cell) { return ResultsModel::numberIn(cell); };
-    const std::optional<double> items = number(row[ResultsModel::ItemCount]);
-    const std::optional<double> sales = number(row[ResultsModel::Sales]);
-    const std::optional<double> price = number(row[ResultsModel::Price]);
-
-    std::array<QByteArray, ResultsModel::ColumnCount - ResultsModel::DescribedColumnCount> derived;
-    auto &[opportunity, revenue, topThreeShare, medianPrice, titleMatches, depth, parent] = derived;
-    if (items && sales)
-        opportunity = shortNumber(*sales / (*items + 1), 4);
-    if (sales && price)
-        revenue = money(*sales * *price);
-
+    ListedValues values;
     double allSales = 0;
     double topThreeSales = 0;
     std::vector<double> prices;
@@ -76,19 +79,17 @@ cells(const ResultRow &row, const RowDetails &details)
             ++matches;
     }
     if (allSales > 0)
-        topThreeShare = shortNumber(topThreeSales / allSales, 4);
+        values.topThreeShare = shortNumber(topThreeSales / allSales, 4);
     if (!prices.empty()) {
         const auto middle = prices.begin() + prices.size() / 2;
         std::nth_element(prices.begin(), middle, prices.end());
         double median = *middle;
         if (prices.size() % 2 == 0)
             median = (median + *std::max_element(prices.begin(), middle)) / 2;
-        medianPrice = money(median);
+        values.medianPrice = money(median);
     }
-    titleMatches = QByteArray::number(matches);
-    depth = QByteArray::number(details.depth);
-    parent = details.parent;
-    return derived;
+    values.titleMatches = QByteArray::number(matches);
+    return values;
 }
 
 } // namespace derivedvalues

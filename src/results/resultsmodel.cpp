@@ -112,6 +112,42 @@ QByteArray packedItems(const QList<ListedItem> &items)
     return packed;
 }
 
+// A slot end kept in width bytes: 1, 2 or 4.
+quint32 readEnd(const char *at, int width)
+{
+    quint8 byte;
+    quint16 twoBytes;
+    quint32 fourBytes;
+    switch (width) {
+    case 1:
+        std::memcpy(&byte, at, sizeof byte);
+        return byte;
+    case 2:
+        std::memcpy(&twoBytes, at, sizeof twoBytes);
+        return twoBytes;
+    default:
+        std::memcpy(&fourBytes, at, sizeof fourBytes);
+        return fourBytes;
+    }
+}
+
+void writeEnd(char *at, int width, quint32 end)
+{
+    const quint8 byte = quint8(end);
+    const quint16 twoBytes = quint16(end);
+    switch (width) {
+    case 1:
+        std::memcpy(at, &byte, sizeof byte);
+        break;
+    case 2:
+        std::memcpy(at, &twoBytes, sizeof twoBytes);
+        break;
+    default:
+        std::memcpy(at, &end, sizeof end);
+        break;
+    }
+}
+
 bool isColumn(int column)
 {
     return column >= 0 && column < ResultsModel::ColumnCount;
@@ -123,15 +159,24 @@ ResultsModel::ResultsModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 void ResultsModel::addRow(const ResultRow &row, const RowDetails &details)
 {
-    const auto derived = derivedvalues::cells(row, details);
-    std::array<QByteArrayView, ColumnCount> cells;
-    std::copy(row.begin(), row.end(), cells.begin());
-    std::copy(derived.begin(), derived.end(), cells.begin() + DescribedColumnCount);
+    const derivedvalues::ListedValues listed = derivedvalues::listedValues(row, details);
+    const QByteArray depth = QByteArray::number(details.depth);
     const QByteArray items = m_keepsListedItems ? packedItems(details.items) : QByteArray();
-    const int at = int(m_rows.size());
+    const qint32 at = qint32(m_rows.size());
+    // A sibling of the previous row shares its parent's bytes.
+    const bool sharesParent = at > 0 && !details.parent.isEmpty() && cellOf(at - 1, Parent) == details.parent;
+    std::array<QByteArrayView, SlotCount> slots;
+    std::copy(row.begin(), row.end(), slots.begin());
+    slots[TopThreeShareSlot] = listed.topThreeShare;
+    slots[MedianPriceSlot] = listed.medianPrice;
+    slots[TitleMatchesSlot] = listed.titleMatches;
+    slots[DepthSlot] = depth;
+    slots[ParentSlot] = sharesParent ? QByteArrayView() : QByteArrayView(details.parent);
+    slots[ItemsSlot] = items;
+    const StoredRow stored = store(slots, sharesParent ? m_rows[at - 1].parentRow : at);
     beginInsertRows({}, at, at);
     m_order.append(at);
-    m_rows.append(store(cells, items));
+    m_rows.append(stored);
     endInsertRows();
 }
 
@@ -156,7 +201,7 @@ ResultRow ResultsModel::row(int position) const
 
 QList<ListedItem> ResultsModel::listedItems(int position) const
 {
-    QByteArrayView packed = itemsOf(m_rows[m_order[position]]);
+    QByteArrayView packed = slotOf(m_rows[m_order[position]], ItemsSlot);
     const auto field = [&packed] {
         quint32 size = 0;
         std::memcpy(&size, packed.data(), sizeof size);
@@ -175,34 +220,64 @@ QList<ListedItem> ResultsModel::listedItems(int position) const
     return items;
 }
 
-std::array<QByteArrayView, ResultsModel::ColumnCount> ResultsModel::cellsOf(const StoredRow &row)
+QByteArrayView ResultsModel::cellOf(qsizetype index, int column) const
 {
-    std::array<QByteArrayView, ColumnCount> cells;
-    for (int column = 0; column < ColumnCount; ++column)
-        cells[column] = cellOf(row, column);
-    return cells;
+    const StoredRow &row = m_rows[index];
+    switch (column) {
+    case Opportunity:
+        return m_workedOut[0] = derivedvalues::opportunity(slotOf(row, ItemCount), slotOf(row, Sales));
+    case Revenue:
+        return m_workedOut[1] = derivedvalues::revenue(slotOf(row, Sales), slotOf(row, Price));
+    case Parent:
+        return slotOf(m_rows[row.parentRow], ParentSlot);
+    default:
+        // The stored derived slots are in column order after the two worked out.
+        return slotOf(row, column < DescribedColumnCount ? column : column - 2);
+    }
 }
 
-ResultsModel::StoredRow ResultsModel::store(const std::array<QByteArrayView, ColumnCount> &cells,
-                                            QByteArrayView items)
+QByteArrayView ResultsModel::slotOf(const StoredRow &row, int slot)
 {
-    qsizetype size = items.size();
-    for (const QByteArrayView cell : cells)
-        size += cell.size();
+    const auto endOf = [&row](int s) {
+        return s < 0 ? 0 : readEnd(row.record + s * row.endWidth, row.endWidth);
+    };
+    const char *const bytes = row.record + SlotCount * row.endWidth;
+    const quint32 start = endOf(slot - 1);
+    return QByteArrayView(bytes + start, endOf(slot) - start);
+}
+
+std::array<QByteArrayView, ResultsModel::SlotCount> ResultsModel::slotsOf(const StoredRow &row)
+{
+    std::array<QByteArrayView, SlotCount> slots;
+    for (int slot = 0; slot < SlotCount; ++slot)
+        slots[slot] = slotOf(row, slot);
+    return slots;
+}
+
+ResultsModel::StoredRow ResultsModel::store(const std::array<QByteArrayView, SlotCount> &slots,
+                                            qint32 parentRow)
+{
+    qsizetype bodySize = 0;
+    for (const QByteArrayView slot : slots)
+        bodySize += slot.size();
+    const int endWidth = bodySize <= std::numeric_limits<quint8>::max()    ? 1
+                         : bodySize <= std::numeric_limits<quint16>::max() ? 2
+                                                                           : 4;
+    const qsizetype size = SlotCount * endWidth + bodySize;
     if (size > m_freeBytes) {
         // A row larger than a chunk gets a chunk of its own size.
         m_freeBytes = std::max(chunkBytes, size);
         m_chunks.push_back(std::make_unique_for_overwrite<char[]>(m_freeBytes));
         m_free = m_chunks.back().get();
     }
-    StoredRow stored{m_free, {}};
-    char *at = m_free;
-    for (int column = 0; column < ColumnCount; ++column) {
-        at = std::copy(cells[column].begin(), cells[column].end(), at);
-        stored.ends[column] = quint32(at - m_free);
+    const StoredRow stored{m_free, parentRow, quint8(endWidth)};
+    char *at = m_free + SlotCount * endWidth;
+    quint32 end = 0;
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        at = std::copy(slots[slot].begin(), slots[slot].end(), at);
+        end += quint32(slots[slot].size());
+        writeEnd(m_free + slot * endWidth, endWidth, end);
     }
-    at = std::copy(items.begin(), items.end(), at);
-    stored.ends[ColumnCount] = quint32(at - m_free);
     m_free = at;
     m_freeBytes -= size;
     return stored;
@@ -289,8 +364,8 @@ void ResultsModel::sort(int column, SortKind kind, Qt::SortOrder order)
         // Keys in the order rows were added, which is the order they lie in memory.
         std::vector<Key> keys;
         keys.reserve(m_rows.size());
-        for (const StoredRow &row : std::as_const(m_rows))
-            keys.push_back(rowOrder.key(cellOf(row, column)));
+        for (qsizetype index = 0; index < m_rows.size(); ++index)
+            keys.push_back(rowOrder.key(cellOf(index, column)));
         struct Entry
         {
             Key key;
@@ -390,9 +465,9 @@ bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int 
         return false;
     StoredRow &row = m_rows[m_order[index.row()]];
     const QByteArray number = text::toGbk(value.toString());
-    std::array<QByteArrayView, ColumnCount> cells = cellsOf(row);
-    cells[Number] = number;
-    row = store(cells, itemsOf(row));
+    std::array<QByteArrayView, SlotCount> slots = slotsOf(row);
+    slots[Number] = number;
+    row = store(slots, row.parentRow);
     Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     return true;
 }

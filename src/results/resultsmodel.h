@@ -79,8 +79,10 @@ public:
     // either way.
     void setKeepsListedItems(bool keeps) { m_keepsListedItems = keeps; }
     // Cell by position (0-based display order) and cell index. The bytes stay
-    // valid until the model next changes.
-    QByteArrayView cell(int position, int column) const { return cellOf(m_rows[m_order[position]], column); }
+    // valid until the model next changes; opportunity and revenue are worked
+    // out from the row's cells when read, and their bytes stay only until that
+    // column is read again.
+    QByteArrayView cell(int position, int column) const { return cellOf(m_order[position], column); }
     // A copy of the row's six described cells at a position.
     ResultRow row(int position) const;
     // The items the row's page listed, as far as they are kept.
@@ -126,29 +128,38 @@ Q_SIGNALS:
     void sorted(int column, Qt::SortOrder order);
 
 private:
-    // A row's cells and then its listed items lie back to back in one chunk;
-    // ends[c] is where cell c stops, counted from bytes, and the last entry
-    // where the items stop. Rows never move, so a table of a hundred thousand
-    // rows costs its bytes plus this entry, not a heap block per cell.
+    // What a row keeps as bytes: the six described cells, the derived values
+    // that need the listed items, its depth and its parent, then the packed
+    // items. Opportunity and revenue follow from the described cells.
+    enum Slot
+    {
+        TopThreeShareSlot = DescribedColumnCount,
+        MedianPriceSlot,
+        TitleMatchesSlot,
+        DepthSlot,
+        ParentSlot,
+        ItemsSlot,
+        SlotCount
+    };
+    // A row's record in a chunk: where each slot ends, counted from the
+    // bytes after these ends (each in one byte, or in two or four when the
+    // slots take more than 255 or 65,535 bytes), then the slots back to back. Rows never move, so a table of
+    // a hundred thousand rows costs its bytes plus this entry, not a heap block per cell.
     struct StoredRow
     {
-        const char *bytes;
-        std::array<quint32, ColumnCount + 1> ends;
+        const char *record;
+        // The row whose record holds this row's parent: itself, or an earlier
+        // sibling with the same parent, since siblings arrive one after another.
+        qint32 parentRow;
+        quint8 endWidth; // bytes per slot end
     };
 
-    static QByteArrayView cellOf(const StoredRow &row, int column)
-    {
-        const quint32 start = column == 0 ? 0 : row.ends[column - 1];
-        return QByteArrayView(row.bytes + start, row.ends[column] - start);
-    }
-    // Copies the cells and the packed items into the chunks.
-    StoredRow store(const std::array<QByteArrayView, ColumnCount> &cells, QByteArrayView items);
-    static std::array<QByteArrayView, ColumnCount> cellsOf(const StoredRow &row);
-    static QByteArrayView itemsOf(const StoredRow &row)
-    {
-        return QByteArrayView(row.bytes + row.ends[ColumnCount - 1],
-                              row.ends[ColumnCount] - row.ends[ColumnCount - 1]);
-    }
+    // Cell by index in m_rows.
+    QByteArrayView cellOf(qsizetype index, int column) const;
+    static QByteArrayView slotOf(const StoredRow &row, int slot);
+    // Copies the slots into the chunks.
+    StoredRow store(const std::array<QByteArrayView, SlotCount> &slots, qint32 parentRow);
+    static std::array<QByteArrayView, SlotCount> slotsOf(const StoredRow &row);
 
     // Chunks only ever get added, so growing the table never copies a row.
     // An edited row is stored anew; its old bytes stay until clear().
@@ -160,4 +171,6 @@ private:
     QList<StoredRow> m_rows;
     QList<int> m_order; // display position -> index in m_rows
     bool m_keepsListedItems = true;
+    // The last opportunity and revenue read, which cell() gives views of.
+    mutable std::array<QByteArray, 2> m_workedOut;
 };

@@ -144,6 +144,41 @@ private Q_SLOTS:
         QCOMPARE(lean.cell(0, ResultsModel::MedianPrice), QByteArrayView("32.50"));
     }
 
+    // Rows small and large keep every cell, and siblings added one after
+    // another keep their own parent also when an earlier sibling is edited.
+    void storedRows_data()
+    {
+        QTest::addColumn<int>("descriptionBytes");
+        QTest::newRow("short") << 10;
+        QTest::newRow("over 255 bytes") << 300;
+        QTest::newRow("over 64 KiB") << 70'000;
+    }
+
+    void storedRows()
+    {
+        QFETCH(int, descriptionBytes);
+        const QByteArray description(descriptionBytes, 'd');
+        ResultsModel model;
+        const QList<QByteArray> parents{"", "seed", "seed", "seed", "other", "seed"};
+        for (int i = 0; i < parents.size(); ++i) {
+            const QByteArray number = QByteArray::number(i + 1);
+            model.addRow({number, "kw" + number, "99", "50", "2.5", description + number},
+                         {sampleItems(), int(i), parents[i]});
+        }
+        model.setData(model.index(1, ResultsModel::Number), QStringLiteral("x"));
+        for (int i = 0; i < parents.size(); ++i) {
+            const QByteArray number = QByteArray::number(i + 1);
+            QCOMPARE(model.row(i), (ResultRow{i == 1 ? "x" : number, "kw" + number, "99", "50", "2.5",
+                                              description + number}));
+            QCOMPARE(model.cell(i, ResultsModel::Parent), QByteArrayView(parents[i]));
+            QCOMPARE(model.cell(i, ResultsModel::Depth), QByteArrayView(QByteArray::number(i)));
+            QCOMPARE(model.cell(i, ResultsModel::Opportunity), QByteArrayView("0.5"));
+            QCOMPARE(model.cell(i, ResultsModel::Revenue), QByteArrayView("125.00"));
+            QCOMPARE(model.cell(i, ResultsModel::MedianPrice), QByteArrayView("32.50"));
+            QCOMPARE(model.listedItems(i), sampleItems());
+        }
+    }
+
     void describedCsvUnchanged()
     {
         // The same six cells with and without everything else make the same bytes.
