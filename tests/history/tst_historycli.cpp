@@ -200,7 +200,9 @@ private Q_SLOTS:
             QVERIFY(process.waitForStarted());
             // Up to about half an uninterrupted batch.
             if (process.waitForFinished(random.bounded(100, 900)))
-                QFAIL("the batch ended before it could be killed");
+                QFAIL(qPrintable(QStringLiteral("the batch ended before it could be killed: exit %1: %2")
+                                     .arg(process.exitCode())
+                                     .arg(QString::fromUtf8(process.readAllStandardError().right(600)))));
             process.kill();
             QVERIFY(process.waitForFinished());
             Inspector inspector(data + QStringLiteral("/history.sqlite"));
