@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const QByteArray &rowText : input.split('\x1e')) {
         const QByteArrayList cells = rowText.split('\x1f');
         ResultRow row;
-        for (int column = 0; column < ResultsModel::DescribedColumnCount; ++column)
+        for (int column = 0; column < ResultsModel::PageColumnCount; ++column)
             row[column] = cells.value(column);
         results.addRow(row);
         rows.append(row);
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     for (qsizetype position = 0; position < rows.size(); ++position) {
         QByteArrayList expected{QByteArray::number(position + 1)};
-        for (int column = ResultsModel::Keyword; column < ResultsModel::DescribedColumnCount; ++column)
+        for (int column = ResultsModel::Keyword; column < ResultsModel::PageColumnCount; ++column)
             expected.append(rows[position][column]);
         if (read->at(position + 1) != expected)
             abort();

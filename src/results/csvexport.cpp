@@ -71,11 +71,11 @@ void writeCsv(QIODevice *device, const ResultsModel &results, const QList<int> &
     qsizetype used = piece.size();
     piece.resize(std::max(pieceBytes, used));
     for (const int position : positions) {
-        std::array<QByteArrayView, ResultsModel::DescribedColumnCount> fields;
+        std::array<QByteArrayView, ResultsModel::PageColumnCount> fields;
         // Room for the longest this line can get: the position, every field
         // quoted and made of quotes, CR LF. Lines are then written in place.
         qsizetype longest = 16;
-        for (int column = ResultsModel::Keyword; column < ResultsModel::DescribedColumnCount; ++column) {
+        for (int column = ResultsModel::Keyword; column < ResultsModel::PageColumnCount; ++column) {
             fields[column] = results.cell(position, column);
             longest += 3 + 2 * fields[column].size();
         }
@@ -86,7 +86,7 @@ void writeCsv(QIODevice *device, const ResultsModel &results, const QList<int> &
         }
         char *at = piece.data() + used;
         at = std::to_chars(at, at + 12, position + 1).ptr;
-        for (int column = ResultsModel::Keyword; column < ResultsModel::DescribedColumnCount; ++column) {
+        for (int column = ResultsModel::Keyword; column < ResultsModel::PageColumnCount; ++column) {
             *at++ = ',';
             at = putField(at, fields[column]);
         }

@@ -194,7 +194,7 @@ void ResultsModel::clear()
 ResultRow ResultsModel::row(int position) const
 {
     ResultRow copy;
-    for (int column = 0; column < DescribedColumnCount; ++column)
+    for (int column = 0; column < PageColumnCount; ++column)
         copy[column] = cell(position, column).toByteArray();
     return copy;
 }
@@ -232,7 +232,7 @@ QByteArrayView ResultsModel::cellOf(qsizetype index, int column) const
         return slotOf(m_rows[row.parentRow], ParentSlot);
     default:
         // The stored derived slots are in column order after the two worked out.
-        return slotOf(row, column < DescribedColumnCount ? column : column - 2);
+        return slotOf(row, column < PageColumnCount ? column : column - 2);
     }
 }
 
@@ -287,7 +287,7 @@ QList<QByteArray> ResultsModel::headers()
 {
     static const QList<QByteArray> texts = [] {
         QList<QByteArray> list;
-        for (int column = 0; column < DescribedColumnCount; ++column)
+        for (int column = 0; column < PageColumnCount; ++column)
             list.append(header(column));
         return list;
     }();
@@ -451,7 +451,7 @@ QVariant ResultsModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid())
         return {};
-    if (role == Qt::ToolTipRole && index.column() >= DescribedColumnCount)
+    if (role == Qt::ToolTipRole && index.column() >= PageColumnCount)
         return formulaOf(index.column());
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
@@ -488,7 +488,7 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
     case Qt::DisplayRole:
         return text::fromGbk(header(section));
     case Qt::ToolTipRole:
-        return section >= DescribedColumnCount ? formulaOf(section) : QVariant();
+        return section >= PageColumnCount ? formulaOf(section) : QVariant();
     case Qt::InitialSortOrderRole:
         // A first click puts the seller's best first: fewest competing items,
         // lowest prices, text from A, otherwise the largest numbers.

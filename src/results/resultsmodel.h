@@ -52,8 +52,8 @@ public:
         Description,
         // The six cells above are the row as 保存结果 writes it; the values
         // below are worked out from them and the page's listed items.
-        DescribedColumnCount,
-        Opportunity = DescribedColumnCount,
+        PageColumnCount,
+        Opportunity = PageColumnCount,
         Revenue,
         TopThreeShare,
         MedianPrice,
@@ -83,7 +83,7 @@ public:
     // out from the row's cells when read, and their bytes stay only until that
     // column is read again.
     QByteArrayView cell(int position, int column) const { return cellOf(m_order[position], column); }
-    // A copy of the row's six described cells at a position.
+    // A copy of the row's six cells read from its page at a position.
     ResultRow row(int position) const;
     // The items the row's page listed, as far as they are kept.
     QList<ListedItem> listedItems(int position) const;
@@ -128,12 +128,12 @@ Q_SIGNALS:
     void sorted(int column, Qt::SortOrder order);
 
 private:
-    // What a row keeps as bytes: the six described cells, the derived values
+    // What a row keeps as bytes: the six cells read from the page, the derived values
     // that need the listed items, its depth and its parent, then the packed
-    // items. Opportunity and revenue follow from the described cells.
+    // items. Opportunity and revenue follow from those six cells.
     enum Slot
     {
-        TopThreeShareSlot = DescribedColumnCount,
+        TopThreeShareSlot = PageColumnCount,
         MedianPriceSlot,
         TitleMatchesSlot,
         DepthSlot,

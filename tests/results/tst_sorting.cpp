@@ -131,7 +131,7 @@ private Q_SLOTS:
         QFETCH(QByteArrayList, cells);
         QFETCH(QList<int>, expected);
         ResultsModel model;
-        fill(model, qBound(0, column, ResultsModel::DescribedColumnCount - 1), cells);
+        fill(model, qBound(0, column, ResultsModel::PageColumnCount - 1), cells);
         model.sort(column, numeric ? ResultsModel::SortKind::Numeric : ResultsModel::SortKind::Text,
                    ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
         QCOMPARE(numbersOf(model), expected);

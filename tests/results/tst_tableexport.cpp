@@ -179,7 +179,7 @@ private Q_SLOTS:
         }
     }
 
-    void describedCsvUnchanged()
+    void savedCsvUnchanged()
     {
         // The same six cells with and without everything else make the same bytes.
         ResultsModel plain;
