@@ -46,7 +46,7 @@ const char usageText[] =
     "SEED\n"
     "       quillmarsh-cli query --user USER --resume ID|last [--sort ...] [--csv FILE | --format ...]\n"
     "       quillmarsh-cli history\n"
-    "       quillmarsh-cli export ID [--sort count|sales|price] [--csv FILE]\n"
+    "       quillmarsh-cli export ID [--sort count|sales|price] [--csv FILE | --format ... [--out FILE]]\n"
     "       quillmarsh-cli diff OLD NEW [--format json]\n"
     "The password comes from QUILLMARSH_PASSWORD, else from standard input.\n"
     "query logs in, walks the related searches from SEED and writes the table to FILE or\n"
@@ -126,6 +126,35 @@ int writeTable(const ResultsModel &results, const QList<int> &positions, tableex
     return Success;
 }
 
+// Where and how a table is written: --csv FILE, or --format with --out.
+struct TableOutput
+{
+    tableexport::Format format = tableexport::Format::Csv;
+    QString file; // empty: standard output
+};
+
+const QCommandLineOption csvOption(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
+const QCommandLineOption formatOption(QStringLiteral("format"), {}, QStringLiteral("csv|csv-utf8|xlsx|json"));
+const QCommandLineOption outOption(QStringLiteral("out"), {}, QStringLiteral("FILE"));
+
+// The table output the parsed options ask for, or the usage problem.
+std::variant<TableOutput, QString> tableOutput(const QCommandLineParser &parser)
+{
+    if (parser.isSet(csvOption) && (parser.isSet(formatOption) || parser.isSet(outOption)))
+        return QStringLiteral("--csv names the CSV file; use --format and --out instead");
+    TableOutput output;
+    if (parser.isSet(formatOption)) {
+        const std::optional<tableexport::Format> named = tableexport::formatNamed(parser.value(formatOption));
+        if (!named)
+            return QStringLiteral("--format takes csv, csv-utf8, xlsx or json");
+        output.format = *named;
+    }
+    output.file = parser.isSet(csvOption) ? parser.value(csvOption) : parser.value(outOption);
+    if (output.format == tableexport::Format::Xlsx && output.file.isEmpty())
+        return QStringLiteral("--format xlsx needs --out FILE");
+    return output;
+}
+
 // What a query command asks for.
 struct QueryOptions
 {
@@ -135,8 +164,7 @@ struct QueryOptions
     QString sortBy;                  // empty, "count", "sales" or "price"
     QList<QByteArray> excludedWords; // folded
     std::optional<double> minOpportunity;
-    tableexport::Format format = tableexport::Format::Csv;
-    QString outFile; // empty: standard output
+    TableOutput output;
     std::optional<int> fetchTimeoutMs;
     bool recordHistory = true;
     QString resumeRun; // a run id or "last"; empty for a new batch
@@ -165,19 +193,16 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
     const QCommandLineOption user(QStringLiteral("user"), {}, QStringLiteral("USER"));
     const QCommandLineOption noMustContain(QStringLiteral("no-must-contain"));
     const QCommandLineOption sort(QStringLiteral("sort"), {}, QStringLiteral("count|sales|price"));
-    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption fetchTimeout(QStringLiteral("fetch-timeout"), {}, QStringLiteral("MS"));
     const QCommandLineOption exclude(QStringLiteral("exclude"), {}, QStringLiteral("WORD"));
-    const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("csv|csv-utf8|xlsx|json"));
-    const QCommandLineOption out(QStringLiteral("out"), {}, QStringLiteral("FILE"));
     const QCommandLineOption minOpportunity(QStringLiteral("min-opportunity"), {}, QStringLiteral("X"));
     const QCommandLineOption noHistory(QStringLiteral("no-history"));
     const QCommandLineOption resume(QStringLiteral("resume"), {}, QStringLiteral("ID|last"));
     const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("FILE"));
     const QCommandLineOption cookieFile(QStringLiteral("cookie-file"), {}, QStringLiteral("FILE"));
     QCommandLineParser parser;
-    parser.addOptions({user, noMustContain, sort, csv, fetchTimeout, exclude, format, out, minOpportunity,
-                       profile, cookieFile, noHistory, resume});
+    parser.addOptions({user, noMustContain, sort, csvOption, fetchTimeout, exclude, formatOption, outOption,
+                       minOpportunity, profile, cookieFile, noHistory, resume});
     for (const char *name : {"parallel", "retries", "delay", "jitter", "max-keywords", "max-depth"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), {}, QStringLiteral("N")));
     if (!parser.parse(arguments))
@@ -205,17 +230,10 @@ std::variant<QueryOptions, QString> parseQueryOptions(const QStringList &argumen
         return QStringLiteral("--sort takes count, sales or price");
     for (const QString &word : parser.values(exclude))
         options.excludedWords.append(KeywordFilter::exclusionWords(word));
-    if (parser.isSet(csv) && (parser.isSet(format) || parser.isSet(out)))
-        return QStringLiteral("--csv names the CSV file; use --format and --out instead");
-    if (parser.isSet(format)) {
-        const std::optional<tableexport::Format> named = tableexport::formatNamed(parser.value(format));
-        if (!named)
-            return QStringLiteral("--format takes csv, csv-utf8, xlsx or json");
-        options.format = *named;
-    }
-    options.outFile = parser.isSet(csv) ? parser.value(csv) : parser.value(out);
-    if (options.format == tableexport::Format::Xlsx && options.outFile.isEmpty())
-        return QStringLiteral("--format xlsx needs --out FILE");
+    const auto output = tableOutput(parser);
+    if (const auto *problem = std::get_if<QString>(&output))
+        return *problem;
+    options.output = std::get<TableOutput>(output);
     if (parser.isSet(minOpportunity)) {
         bool numberOk = false;
         options.minOpportunity = parser.value(minOpportunity).toDouble(&numberOk);
@@ -339,7 +357,7 @@ int runQuery(const QueryOptions &options)
                                                                          options.crawl.retries};
     ResultsModel results;
     // Only the JSON lists each row's items; the other formats need not keep them.
-    results.setKeepsListedItems(options.format == tableexport::Format::Json);
+    results.setKeepsListedItems(options.output.format == tableexport::Format::Json);
     BatchRun batch(&results,
                    KeywordFilter{runOptions.filterText, runOptions.mustContain, runOptions.excludedWords});
     if (options.fetchTimeoutMs)
@@ -379,7 +397,8 @@ int runQuery(const QueryOptions &options)
     ViewFilter filter;
     filter.minOpportunity = options.minOpportunity;
     written.setViewFilter(filter);
-    const int code = writeTable(results, written.shownPositions(), options.format, options.outFile);
+    const int code =
+        writeTable(results, written.shownPositions(), options.output.format, options.output.file);
     return code == Success && interrupted ? Interrupted : code;
 }
 
@@ -417,13 +436,15 @@ int listRuns(const QStringList &arguments)
 int exportRun(const QStringList &arguments)
 {
     const QCommandLineOption sort(QStringLiteral("sort"), {}, QStringLiteral("count|sales|price"));
-    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     QCommandLineParser parser;
-    parser.addOptions({sort, csv});
+    parser.addOptions({sort, csvOption, formatOption, outOption});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.positionalArguments().size() != 1)
         return usageError(QStringLiteral("export takes one run id"));
+    const auto output = tableOutput(parser);
+    if (const auto *problem = std::get_if<QString>(&output))
+        return usageError(*problem);
     const std::unique_ptr<history::Database> database = openHistory();
     if (!database)
         return AnswerError;
@@ -433,8 +454,8 @@ int exportRun(const QStringList &arguments)
     ResultsModel results;
     history::fillTable(results, *run);
     sortTable(results, parser.value(sort));
-    return writeTable(results, tableexport::allPositions(results), tableexport::Format::Csv,
-                      parser.value(csv));
+    const TableOutput &table = std::get<TableOutput>(output);
+    return writeTable(results, tableexport::allPositions(results), table.format, table.file);
 }
 
 int diffRuns(const QStringList &arguments)

@@ -168,6 +168,16 @@ private Q_SLOTS:
                            work.filePath(QStringLiteral("es.csv"))),
                  sorted);
 
+        // A past run is written in every format a query writes: its JSON, with the derived values and
+        // the listed items, equals a fresh batch's.
+        const Finished freshJson = cli.run(query(
+            {QStringLiteral("--no-history"), QStringLiteral("--format"), QStringLiteral("json"), seed}));
+        const Finished exportedJson = cli.run({QStringLiteral("export"), QStringLiteral("1"),
+                                               QStringLiteral("--format"), QStringLiteral("json")});
+        QCOMPARE(exportedJson.exitCode, 0);
+        QVERIFY(freshJson.out.startsWith('['));
+        QCOMPARE(exportedJson.out, freshJson.out);
+
         const Finished missing = cli.run({QStringLiteral("export"), QStringLiteral("7")});
         QCOMPARE(missing.exitCode, 1);
         QVERIFY2(missing.err.contains(QStringLiteral("no run 7")), qPrintable(missing.err));
