@@ -188,8 +188,11 @@ private Q_SLOTS:
     // uninterrupted batch makes.
     void killedAndResumed()
     {
-        SimProcess sim({QStringLiteral("--graph-size"), QStringLiteral("600"), QStringLiteral("--fail-share"),
-                        QStringLiteral("0.05"), QStringLiteral("--latency"), QStringLiteral("2")});
+        // 2,000 pages at 5 ms each take ten seconds or more, so the four kills (under 0.9 s each, 3.6 s
+        // in all) always land while pages remain, however fast the machine.
+        SimProcess sim({QStringLiteral("--graph-size"), QStringLiteral("2000"),
+                        QStringLiteral("--fail-share"), QStringLiteral("0.05"), QStringLiteral("--latency"),
+                        QStringLiteral("5")});
         QVERIFY(sim.port() != 0);
         QTemporaryDir work;
         const QString data = work.filePath(QStringLiteral("data"));
@@ -208,7 +211,6 @@ private Q_SLOTS:
             cli.start(process, arguments + QStringList{QStringLiteral("--csv"),
                                                        work.filePath(QStringLiteral("cut.csv"))});
             QVERIFY(process.waitForStarted());
-            // Up to about half an uninterrupted batch.
             if (process.waitForFinished(random.bounded(100, 900)))
                 QFAIL(qPrintable(QStringLiteral("the batch ended before it could be killed: exit %1: %2")
                                      .arg(process.exitCode())
