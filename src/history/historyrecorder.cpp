@@ -59,6 +59,10 @@ void HistoryRecorder::keywordQueued(int position, const QByteArray &keyword, int
         m_current.firstLine = position - m_firstLine;
     m_current.queued.append(
         {keyword, depth, parent == KeywordQueue::NoParent ? KeywordQueue::NoParent : parent - m_firstLine});
+    // The seed goes in with its run at once: a run killed before its first page must still
+    // know where to resume from.
+    if (parent == KeywordQueue::NoParent)
+        commit();
 }
 
 void HistoryRecorder::rowAdded(int, const ResultRow &row, const RowDetails &details)
