@@ -4,6 +4,7 @@
 #include "rawhttpserver.h"
 #include "resultpage.h"
 #include "results/resultsmodel.h"
+#include "searchrequest.h"
 #include "text/gbk.h"
 
 #include <QSignalSpy>
@@ -17,6 +18,8 @@ using testsupport::gbk;
 using testsupport::RawHttpServer;
 using testsupport::RecordedRequest;
 using testsupport::ScriptedResponse;
+using testsupport::searchedKeyword;
+using testsupport::searchedKeywords;
 using ByteList = QList<QByteArray>;
 
 Q_DECLARE_METATYPE(sim::PageEncoding)
@@ -34,14 +37,6 @@ sim::ResultPage page(const QString &keyword, const QStringList &related, const Q
         keyword, related, itemCount, {{keyword + QStringLiteral(" 正品"), QStringLiteral("25.00"), sales}}};
 }
 
-// The keyword a search request asks for, as the GBK bytes the program queued.
-QString requestedKeyword(const RecordedRequest &request)
-{
-    const qsizetype from = request.target.indexOf("?q=") + 3;
-    const qsizetype to = request.target.lastIndexOf("&sort=sale-desc");
-    return text::fromGbk(QByteArray::fromPercentEncoding(request.target.mid(from, to - from)));
-}
-
 // A marketplace that serves the result page of each keyword in pages, an
 // answer from special where one is scripted, and a page with no items for
 // any other keyword.
@@ -53,7 +48,7 @@ void serveMarketplace(RawHttpServer &server, const QList<sim::ResultPage> &pages
     for (const sim::ResultPage &page : pages)
         byKeyword.insert(page.keyword, page);
     server.setHandler([byKeyword, encoding, special](const RecordedRequest &request) {
-        const QString keyword = requestedKeyword(request);
+        const QString keyword = searchedKeyword(request);
         if (special.contains(keyword))
             return special[keyword];
         const sim::ResultPage page = byKeyword.value(keyword, {keyword, {}, QStringLiteral("0"), {}});
@@ -68,22 +63,13 @@ void serveMarketplace(RawHttpServer &server, const QList<sim::ResultPage> &pages
 void serveGraph(RawHttpServer &server, int graphSize, int maxDelayMs)
 {
     server.setHandler([graph = sim::KeywordGraph(graphSize), maxDelayMs](const RecordedRequest &request) {
-        const QString keyword = requestedKeyword(request);
+        const QString keyword = searchedKeyword(request);
         ScriptedResponse response =
             ScriptedResponse::ok(sim::renderResultPage(graph.page(keyword), sim::PageEncoding::Gbk));
         response.delayMs = maxDelayMs > 0 ? int(qHash(keyword) % uint(maxDelayMs)) : 0;
         return response;
     });
     qputenv("QUILLMARSH_MARKET_HOST", server.hostAndPort());
-}
-
-// The keywords the server was asked for, in the order the requests came.
-QStringList requestedKeywords(const RawHttpServer &server)
-{
-    QStringList keywords;
-    for (const RecordedRequest &request : server.requests())
-        keywords.append(requestedKeyword(request));
-    return keywords;
 }
 
 // A scheduler over a results model with what it reports recorded.
@@ -227,7 +213,7 @@ private Q_SLOTS:
         const RecordedRequest first = server.requests().value(0);
         QVERIFY2(first.target.startsWith("/search?q=") && first.target.endsWith("&sort=sale-desc"),
                  first.target);
-        QCOMPARE(requestedKeyword(first), seed);
+        QCOMPARE(searchedKeyword(first), seed);
         QCOMPARE(first.header("User-Agent"),
                  QByteArray("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1)"));
         QCOMPARE(server.requestCount(), 5);
@@ -377,8 +363,8 @@ private Q_SLOTS:
         QVERIFY2(server.connectionCount() >= qMin(parallel, 8) && server.connectionCount() <= parallel,
                  qPrintable(QString::number(server.connectionCount())));
         // Each keyword was asked for once.
-        QStringList again = requestedKeywords(server).mid(60);
-        QStringList first = requestedKeywords(server).first(60);
+        QStringList again = searchedKeywords(server).mid(60);
+        QStringList first = searchedKeywords(server).first(60);
         again.sort();
         first.sort();
         QCOMPARE(again, first);
@@ -393,8 +379,8 @@ private Q_SLOTS:
         // The seed's page arrives; the four after it are answered late.
         server.setHandler([graph = sim::KeywordGraph(30)](const RecordedRequest &request) {
             ScriptedResponse response = ScriptedResponse::ok(
-                sim::renderResultPage(graph.page(requestedKeyword(request)), sim::PageEncoding::Gbk));
-            response.delayMs = requestedKeyword(request) == QStringLiteral("连衣裙") ? 0 : 400;
+                sim::renderResultPage(graph.page(searchedKeyword(request)), sim::PageEncoding::Gbk));
+            response.delayMs = searchedKeyword(request) == QStringLiteral("连衣裙") ? 0 : 400;
             return response;
         });
         qputenv("QUILLMARSH_MARKET_HOST", server.hostAndPort());
@@ -437,7 +423,7 @@ private Q_SLOTS:
         auto failedOnce = std::make_shared<std::atomic_bool>(false);
         server.setHandler([graph = sim::KeywordGraph(20), failing, failure,
                            failedOnce](const RecordedRequest &request) {
-            const QString keyword = requestedKeyword(request);
+            const QString keyword = searchedKeyword(request);
             if (keyword == failing && !failedOnce->exchange(true))
                 return failure;
             return ScriptedResponse::ok(sim::renderResultPage(graph.page(keyword), sim::PageEncoding::Gbk));
@@ -453,7 +439,7 @@ private Q_SLOTS:
         QCOMPARE(batch.results.rowCount(), reference.results.rowCount());
         QCOMPARE(batch.scheduler.failedCount(), 0);
         QCOMPARE(batch.texts(batch.dones).last(), QStringLiteral("完成：20"));
-        const QStringList asked = requestedKeywords(server);
+        const QStringList asked = searchedKeywords(server);
         QCOMPARE(asked.count(failing), 2);
         // Tried again only after the lines queued when it failed.
         const int failedAt = int(asked.indexOf(failing));
@@ -492,7 +478,7 @@ private Q_SLOTS:
         RawHttpServer server;
         auto answered = std::make_shared<std::atomic_bool>(false);
         server.setHandler([answered](const RecordedRequest &request) {
-            const QString keyword = requestedKeyword(request);
+            const QString keyword = searchedKeyword(request);
             if (keyword == QStringLiteral("start") && !answered->exchange(true))
                 return ScriptedResponse::status(429, "Too Many Requests", "wait", "Retry-After: 1\r\n");
             return ScriptedResponse::ok(
