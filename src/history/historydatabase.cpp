@@ -61,6 +61,16 @@ const char *const migrations[] = {
     "ALTER TABLE runs ADD COLUMN max_keywords INTEGER NOT NULL DEFAULT 0;"
     "ALTER TABLE runs ADD COLUMN max_depth INTEGER NOT NULL DEFAULT -1;"
     "ALTER TABLE runs ADD COLUMN retries INTEGER NOT NULL DEFAULT 0;",
+    "ALTER TABLE runs ADD COLUMN excluded INTEGER NOT NULL DEFAULT 0;"
+    "ALTER TABLE pages ADD COLUMN excluded BLOB;" // packed like a row's cells; NULL for none
+    // Every retry as it was scheduled, in that order (rowid); one whose line
+    // has no outcome yet is still waiting.
+    "CREATE TABLE retries ("
+    " run INTEGER NOT NULL,"
+    " line INTEGER NOT NULL,"
+    " attempt INTEGER NOT NULL,"
+    " after INTEGER NOT NULL);"
+    "CREATE INDEX retries_of_run ON retries (run);",
 };
 
 int primaryCode(const QSqlError &error)
@@ -373,14 +383,15 @@ void Database::reopenRun(qint64 id)
     d->exec(update);
 }
 
-void Database::record(qint64 run, const QList<PageRecord> &pages)
+void Database::record(qint64 run, const QList<PageRecord> &pages, const QList<ScheduledRetry> &retries)
 {
     d->inTransaction([&] {
         QSqlQuery &queue = d->prepared(
             QStringLiteral("INSERT INTO queue (run, line, keyword, depth, parent) VALUES (?, ?, ?, ?, ?)"));
-        QSqlQuery &page = d->prepared(
-            QStringLiteral("INSERT INTO pages (run, line, outcome, fetched, cells) VALUES (?, ?, ?, ?, ?)"));
-        int queued = 0, done = 0, rows = 0, failures = 0;
+        QSqlQuery &page = d->prepared(QStringLiteral(
+            "INSERT INTO pages (run, line, outcome, fetched, cells, excluded) VALUES (?, ?, ?, ?, ?, ?)"));
+        const QVariant none{QMetaType(QMetaType::QByteArray)};
+        int queued = 0, done = 0, rows = 0, failures = 0, excluded = 0;
         for (const PageRecord &record : pages) {
             for (qsizetype i = 0; i < record.queued.size(); ++i) {
                 const QueuedKeyword &keyword = record.queued[i];
@@ -398,21 +409,31 @@ void Database::record(qint64 run, const QList<PageRecord> &pages)
             page.addBindValue(record.line);
             page.addBindValue(int(record.outcome));
             page.addBindValue(record.fetchedMs);
-            page.addBindValue(record.outcome == PageOutcome::Row
-                                  ? QVariant(packCells(record.cells))
-                                  : QVariant(QMetaType(QMetaType::QByteArray)));
+            page.addBindValue(record.outcome == PageOutcome::Row ? QVariant(packCells(record.cells)) : none);
+            page.addBindValue(record.excluded.isEmpty() ? none : QVariant(packCells(record.excluded)));
             d->exec(page);
             ++done;
             rows += record.outcome == PageOutcome::Row;
             failures += record.outcome == PageOutcome::Failed;
+            excluded += int(record.excluded.size());
         }
-        QSqlQuery &counters = d->prepared(QStringLiteral(
-            "UPDATE runs SET queued = queued + ?, pages = pages + ?, rows = rows + ?, failures = failures + ?"
-            " WHERE id = ?"));
+        QSqlQuery &retry = d->prepared(
+            QStringLiteral("INSERT INTO retries (run, line, attempt, after) VALUES (?, ?, ?, ?)"));
+        for (const ScheduledRetry &scheduled : retries) {
+            retry.addBindValue(run);
+            retry.addBindValue(scheduled.line);
+            retry.addBindValue(scheduled.attempt);
+            retry.addBindValue(scheduled.after);
+            d->exec(retry);
+        }
+        QSqlQuery &counters = d->prepared(QStringLiteral("UPDATE runs SET queued = queued + ?, pages = pages "
+                                                         "+ ?, rows = rows + ?, failures = failures + ?,"
+                                                         " excluded = excluded + ? WHERE id = ?"));
         counters.addBindValue(queued);
         counters.addBindValue(done);
         counters.addBindValue(rows);
         counters.addBindValue(failures);
+        counters.addBindValue(excluded);
         counters.addBindValue(run);
         d->exec(counters);
     });
@@ -468,7 +489,7 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
     QSqlQuery &select =
         d->prepared(QStringLiteral("SELECT %1, filter_text, must_contain, user, "
                                    "rows_made_before, excluded_words, max_keywords, max_depth, "
-                                   "retries FROM runs WHERE id = ?")
+                                   "retries, excluded FROM runs WHERE id = ?")
                         .arg(summaryColumns));
     select.addBindValue(id);
     d->exec(select);
@@ -485,7 +506,11 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
     run.options.maxKeywords = select.value(13).toInt();
     run.options.maxDepth = select.value(14).toInt();
     run.options.retries = select.value(15).toInt();
+    run.excludedCount = select.value(16).toInt();
     select.finish();
+
+    QSet<int> done; // lines with an outcome
+    QList<ScheduledRetry> scheduled;
 
     // A snapshot: a writer in another process cannot slip lines in between the two reads.
     d->inTransaction([&] {
@@ -504,16 +529,33 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
         pages.addBindValue(id);
         d->exec(pages);
         while (pages.next()) {
-            const int line = pages.value(0).toInt();
-            if (line == run.position)
-                ++run.position;
-            else
-                run.handled.insert(line);
+            done.insert(pages.value(0).toInt());
             if (pages.value(1).toInt() == int(PageOutcome::Row))
                 run.rows.append(unpackCells(pages.value(2).toByteArray()));
         }
         pages.finish();
+        QSqlQuery &retries = d->prepared(
+            QStringLiteral("SELECT line, attempt, after FROM retries WHERE run = ? ORDER BY rowid"));
+        retries.addBindValue(id);
+        d->exec(retries);
+        while (retries.next())
+            scheduled.append({retries.value(0).toInt(), retries.value(1).toInt(), retries.value(2).toInt()});
+        retries.finish();
     });
+    // Waiting: the last retry of each line without an outcome, in its place among the others.
+    QSet<int> waiting;
+    for (auto retry = scheduled.crbegin(); retry != scheduled.crend(); ++retry) {
+        if (!done.contains(retry->line) && !waiting.contains(retry->line)) {
+            waiting.insert(retry->line);
+            run.retries.prepend(*retry);
+        }
+    }
+    while (done.contains(run.position) || waiting.contains(run.position))
+        ++run.position;
+    for (const QSet<int> &lines : {done, waiting})
+        for (const int line : lines)
+            if (line > run.position)
+                run.handled.insert(line);
     // In the order they were numbered: a retried line's row comes after those
     // of the lines it was retried behind.
     std::stable_sort(run.rows.begin(), run.rows.end(),
@@ -529,6 +571,7 @@ void Database::deleteRun(qint64 id)
     d->inTransaction([&] {
         for (const QString &sql : {QStringLiteral("DELETE FROM pages WHERE run = ?"),
                                    QStringLiteral("DELETE FROM queue WHERE run = ?"),
+                                   QStringLiteral("DELETE FROM retries WHERE run = ?"),
                                    QStringLiteral("DELETE FROM runs WHERE id = ?")}) {
             QSqlQuery &query = d->prepared(sql);
             query.addBindValue(id);

@@ -80,15 +80,25 @@ struct QueuedKeyword
     int parent = -1; // the line whose page listed it; -1 for the seed
 };
 
+// A failed keyword waiting for another try when the run was cut short.
+struct ScheduledRetry
+{
+    int line = 0;
+    int attempt = 1; // the try it waits for
+    int after = 0;   // tried once every line before this one was dispatched
+};
+
 // A run as far as it went: enough to show its table or to continue it.
 struct StoredRun
 {
     RunSummary summary;
     RunOptions options;
-    QList<QueuedKeyword> queue; // empty unless asked for
-    int position = 0;           // the first line without an outcome
-    QSet<int> handled;          // later lines with an outcome (a retried line ends after them)
-    int rowsMade = 0;           // rows numbered before the run began plus its rows
+    QList<QueuedKeyword> queue;    // empty unless asked for
+    int position = 0;              // the first line with neither an outcome nor a retry waiting
+    QSet<int> handled;             // later lines with either (a retried line ends after them)
+    QList<ScheduledRetry> retries; // waiting, in the order they fell due
+    int rowsMade = 0;              // rows numbered before the run began plus its rows
+    int excludedCount = 0;         // candidates its exclusion words kept out of the queue
     // Each row's six cells, then its details (depth, parent keyword, and the
     // title, price and sales of each listed item), in the order they were made.
     QList<QList<QByteArray>> rows;
@@ -98,7 +108,7 @@ class Database
 {
 public:
     // The schema version this program writes.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     struct Opened;
     // Opens or creates the file. A damaged file is renamed aside and a new
@@ -123,10 +133,11 @@ public:
         int line = -1; // the dispatched line, -1 when only lines were queued
         PageOutcome outcome = PageOutcome::NoRow;
         qint64 fetchedMs = 0;
-        QList<QByteArray> cells; // with outcome Row
+        QList<QByteArray> cells;    // with outcome Row
+        QList<QByteArray> excluded; // candidates the page listed that an exclusion word kept out
     };
-    // Writes pages in one transaction.
-    void record(qint64 run, const QList<PageRecord> &pages);
+    // Writes pages and the retries scheduled among them in one transaction.
+    void record(qint64 run, const QList<PageRecord> &pages, const QList<ScheduledRetry> &retries = {});
     void endRun(qint64 run, RunState state);
 
     // Newest first.

@@ -13,7 +13,9 @@ HistoryRecorder::HistoryRecorder(history::Database *database, BatchScheduler *sc
     connect(&m_commitTimer, &QTimer::timeout, this, &HistoryRecorder::commit);
     connect(scheduler, &BatchScheduler::keywordQueued, this, &HistoryRecorder::keywordQueued);
     connect(scheduler, &BatchScheduler::rowAdded, this, &HistoryRecorder::rowAdded);
+    connect(scheduler, &BatchScheduler::keywordsExcluded, this, &HistoryRecorder::keywordsExcluded);
     connect(scheduler, &BatchScheduler::pageHandled, this, &HistoryRecorder::pageHandled);
+    connect(scheduler, &BatchScheduler::retryScheduled, this, &HistoryRecorder::retryScheduled);
     connect(scheduler, &BatchScheduler::ended, this, [this] { end(history::RunState::Finished); });
     connect(scheduler, &BatchScheduler::stopped, this, [this] { end(history::RunState::Stopped); });
 }
@@ -75,6 +77,12 @@ void HistoryRecorder::rowAdded(int, const ResultRow &row, const RowDetails &deta
         m_current.cells << item.title << item.price << item.sales;
 }
 
+void HistoryRecorder::keywordsExcluded(int, const QList<QByteArray> &candidates)
+{
+    if (m_run != 0)
+        m_current.excluded = candidates;
+}
+
 void HistoryRecorder::pageHandled(int position, PageOutcome outcome)
 {
     if (m_run == 0)
@@ -83,6 +91,19 @@ void HistoryRecorder::pageHandled(int position, PageOutcome outcome)
     m_current.outcome = outcome;
     m_current.fetchedMs = QDateTime::currentMSecsSinceEpoch();
     m_pending.append(std::exchange(m_current, {}));
+    commitSoon();
+}
+
+void HistoryRecorder::retryScheduled(const BatchScheduler::Retry &retry)
+{
+    if (m_run == 0)
+        return;
+    m_pendingRetries.append({retry.position - m_firstLine, retry.attempt, retry.after - m_firstLine});
+    commitSoon();
+}
+
+void HistoryRecorder::commitSoon()
+{
     if (m_sinceCommit.hasExpired(commitIntervalMs))
         commit();
     else if (!m_commitTimer.isActive())
@@ -110,11 +131,12 @@ void HistoryRecorder::commit()
     // Lines queued before any page (the seed) go in on their own.
     if (!m_current.queued.isEmpty())
         m_pending.append(std::exchange(m_current, {}));
-    if (m_pending.isEmpty())
+    if (m_pending.isEmpty() && m_pendingRetries.isEmpty())
         return;
     try {
-        m_database->record(m_run, m_pending);
+        m_database->record(m_run, m_pending, m_pendingRetries);
         m_pending.clear();
+        m_pendingRetries.clear();
         m_sinceCommit.start();
     } catch (const history::HistoryError &error) {
         fail(error);
@@ -125,6 +147,7 @@ void HistoryRecorder::fail(const history::HistoryError &error)
 {
     m_run = 0;
     m_pending.clear();
+    m_pendingRetries.clear();
     m_current = {};
     m_commitTimer.stop();
     Q_EMIT stopped(error.message());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/historydatabase.h"
+#include "query/batchscheduler.h"
 #include "query/pageoutcome.h"
 #include "results/resultsmodel.h"
 
@@ -8,8 +9,6 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
-
-class BatchScheduler;
 
 // Writes the batch a scheduler runs into the history as it goes. Pages are
 // committed in small transactions: at most commitIntervalMs after a page was
@@ -45,7 +44,11 @@ Q_SIGNALS:
 private:
     void keywordQueued(int position, const QByteArray &keyword, int depth, int parent);
     void rowAdded(int position, const ResultRow &row, const RowDetails &details);
+    void keywordsExcluded(int position, const QList<QByteArray> &candidates);
     void pageHandled(int position, PageOutcome outcome);
+    void retryScheduled(const BatchScheduler::Retry &retry);
+    // Commits now when the last commit is old enough, else within commitIntervalMs.
+    void commitSoon();
     void end(history::RunState state);
     void commit();
     void fail(const history::HistoryError &error);
@@ -59,6 +62,7 @@ private:
     // history numbers a run's lines from its seed.
     int m_firstLine = 0;
     QList<history::Database::PageRecord> m_pending;
+    QList<history::ScheduledRetry> m_pendingRetries;
     history::Database::PageRecord m_current;
     QElapsedTimer m_sinceCommit;
     QTimer m_commitTimer;

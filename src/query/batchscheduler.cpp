@@ -44,15 +44,6 @@ public:
         bool arrived = false;
         QByteArray page; // when arrived
     };
-    // A failed keyword waiting for its next try: it goes after the queue
-    // lines that existed when it failed.
-    struct Retry
-    {
-        int position;
-        int attempt;
-        int after;
-    };
-
     int runningOn(int manager) const
     {
         return int(std::count_if(inFlight.begin(), inFlight.end(),
@@ -80,7 +71,7 @@ public:
     int excludedCount = 0;
     bool batchButtonEnabled = true;
     std::deque<Dispatch> inFlight; // in dispatch order, which is commit order
-    std::deque<Retry> retries;     // in the order they fell due
+    std::deque<Retry> retries;     // in the order they fell due, so by after
     // Index 0 stands for the thread's shared manager; more are made for more
     // than six fetches at once.
     std::vector<std::unique_ptr<QNetworkAccessManager>> extraManagers;
@@ -187,6 +178,9 @@ bool BatchScheduler::resume(const Progress &progress)
     d->failedCount = progress.failedCount;
     Q_EMIT failedCountChanged(d->failedCount);
     begin();
+    d->retries.assign(progress.retries.begin(), progress.retries.end());
+    d->excludedCount = progress.excludedCount;
+    Q_EMIT excludedCountChanged(d->excludedCount);
     return true;
 }
 
@@ -340,7 +334,7 @@ void BatchScheduler::dispatchNext()
             return;
         }
         if (retryDue) {
-            const Private::Retry retry = d->retries.front();
+            const Retry retry = d->retries.front();
             d->retries.pop_front();
             fetch(retry.position, retry.attempt);
         } else {
@@ -431,9 +425,10 @@ void BatchScheduler::commitPage(int position, const QByteArray &page)
     if (maxDepth < 0 || d->queue.depth(position) < maxDepth)
         for (const QByteArray &keyword : harvest.keywords)
             append(keyword, position);
-    if (harvest.excluded > 0) {
-        d->excludedCount += harvest.excluded;
+    if (!harvest.excluded.isEmpty()) {
+        d->excludedCount += int(harvest.excluded.size());
         Q_EMIT excludedCountChanged(d->excludedCount);
+        Q_EMIT keywordsExcluded(position, harvest.excluded);
     }
     if (harvest.row) {
         ResultRow row = *harvest.row;
@@ -459,6 +454,7 @@ void BatchScheduler::commitFailure(int position, int attempt)
 {
     if (attempt < d->settings.retries) {
         d->retries.push_back({position, attempt + 1, dispatchEnd()});
+        Q_EMIT retryScheduled(d->retries.back());
     } else {
         ++d->failedCount;
         Q_EMIT failedCountChanged(d->failedCount);

@@ -64,8 +64,18 @@ public:
     // parsed.
     void stop();
 
+    // A keyword whose fetch failed, waiting for another try: it is fetched
+    // again once every line before after has been dispatched.
+    struct Retry
+    {
+        int position;
+        int attempt; // the try it waits for, 1 for the first retry
+        int after;
+    };
+
     // Where a batch that was cut short stood: its queue in order, the line
-    // the next dispatch takes, the rows numbered so far and its failures.
+    // the next dispatch takes, the retries waiting, the rows numbered so far,
+    // its failures and its excluded candidates.
     struct Progress
     {
         QList<QByteArray> lines;
@@ -74,8 +84,12 @@ public:
         // Lines after nextPosition that already have one: a retried line can
         // get its outcome after later lines.
         QSet<int> handled;
+        // In the order they fell due; their lines are in handled when at or
+        // after nextPosition.
+        QList<Retry> retries;
         int rowsMade = 0;
         int failedCount = 0;
+        int excludedCount = 0;
     };
     // Takes such a batch up where it stood, like start() but with the queue
     // given; the table keeps what it holds (the caller has put the batch's
@@ -124,11 +138,15 @@ Q_SIGNALS:
     void stopped(); // the stop button ended the batch
 
     // What a record of the batch needs, in the order it happens: each line as
-    // it joins the queue, a page's row as it is added to the table, then that
-    // page's outcome. A page's new lines and row come before its outcome.
+    // it joins the queue, a page's row as it is added to the table, the
+    // candidates its exclusion words kept out, then that page's outcome. A
+    // page's new lines, row and excluded candidates come before its outcome.
+    // A failed fetch with tries left gives no outcome but retryScheduled.
     void keywordQueued(int position, const QByteArray &keyword, int depth, int parent);
     void rowAdded(int position, const ResultRow &row, const RowDetails &details);
+    void keywordsExcluded(int position, const QList<QByteArray> &candidates);
     void pageHandled(int position, PageOutcome outcome);
+    void retryScheduled(const BatchScheduler::Retry &retry);
 
 private:
     class Private;

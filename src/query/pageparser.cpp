@@ -97,7 +97,7 @@ void harvestKeywords(QByteArrayView page, const KeywordQueue &queue, const Keywo
             continue;
         // Counted only here, so the count is the fetches the words saved.
         if (filter.excludes(folded)) {
-            ++harvest.excluded;
+            harvest.excluded.append(candidate);
             continue;
         }
         harvested.insert(folded);

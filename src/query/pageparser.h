@@ -29,8 +29,8 @@ struct Harvest
     bool recognised = false;
     // With a row, the first items the page lists (listedItems).
     QList<ListedItem> items;
-    // Candidates that would have been queued but hold an excluded word.
-    int excluded = 0;
+    // Candidates that would have been queued but hold an excluded word, in page order.
+    QList<QByteArray> excluded;
 };
 
 // The most items read from one page.
