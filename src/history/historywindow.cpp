@@ -5,6 +5,7 @@
 #include "history/runrestore.h"
 #include "results/csvexport.h"
 #include "results/csvsavecommand.h"
+#include "results/resultsfilterbar.h"
 #include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 #include "results/resultsview.h"
@@ -13,6 +14,7 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -53,8 +55,9 @@ QWidget *toolWindow(QWidget *owner, const QString &title, const QString &objectN
     return window;
 }
 
-// A past run's table: sorted by the query window's three orders and saved as
-// its CSV; nothing here fetches.
+// A past run's table: sorted by the query window's three orders, filtered and
+// exported with the query window's filter bar, saved as its CSV; nothing here
+// fetches.
 class RunTableWindow final : public QWidget
 {
 public:
@@ -87,7 +90,12 @@ public:
                     }
                 });
         tools->addStretch();
-        layout->addWidget(new ResultsView(&m_results, &m_shown, this));
+        auto *filters = new ResultsFilterBar(m_results, m_shown, messages, saveDialog, this);
+        tools->addWidget(filters->shownCount());
+        layout->addWidget(filters);
+        auto *table = new ResultsView(&m_results, &m_shown, this);
+        table->setObjectName(QStringLiteral("RunTable"));
+        layout->addWidget(table);
     }
 
 private:
