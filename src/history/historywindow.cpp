@@ -1,6 +1,7 @@
 #include "history/historywindow.h"
 
 #include "common/usermessages.h"
+#include "common/windowfont.h"
 #include "history/runcomparison.h"
 #include "history/runrestore.h"
 #include "results/csvexport.h"
@@ -70,6 +71,8 @@ public:
         setWindowTitle(
             QStringLiteral("%1 — %2").arg(text::fromGbk(run.summary.seed),
                                           run.summary.started.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+        // The query window's: the columns and the filter boxes are sized for it.
+        setFont(tableWindowFont());
         resize(910, 500);
         history::fillTable(m_results, run);
         auto *layout = new QVBoxLayout(this);
@@ -91,6 +94,7 @@ public:
                 });
         tools->addStretch();
         auto *filters = new ResultsFilterBar(m_results, m_shown, messages, saveDialog, this);
+        filters->shownCount()->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         tools->addWidget(filters->shownCount());
         layout->addWidget(filters);
         auto *table = new ResultsView(&m_results, &m_shown, this);

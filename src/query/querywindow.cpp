@@ -4,6 +4,7 @@
 #include "common/datafolder.h"
 #include "common/marketcookie.h"
 #include "common/usermessages.h"
+#include "common/windowfont.h"
 #include "common/windowplacement.h"
 #include "query/querywindowcaption.h"
 #include "results/keywordvisit.h"
@@ -15,7 +16,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -52,18 +52,6 @@ QSettings userSettings()
     return QSettings(datafolder::filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
 }
 
-// SimSun where it is installed, otherwise the first font with
-// Chinese characters; 12 pixels high either way.
-QFont windowFont()
-{
-    QFont font;
-    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
-    const QString simSun = QStringLiteral("SimSun");
-    font.setFamily(chinese.contains(simSun) ? simSun : chinese.value(0, font.family()));
-    font.setPixelSize(12);
-    return font;
-}
-
 QString settingsFile()
 {
     return datafolder::filePath(QStringLiteral("settings.ini"));
@@ -79,7 +67,7 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
       m_scheduler(&m_results, [this] { return keywordFilter(); })
 {
     setWindowTitle(QStringLiteral("Quillmarsh"));
-    setFont(windowFont());
+    setFont(tableWindowFont());
     setFixedSize(clientWidth, clientHeight + filterBarHeight);
     centreOnScreen(this);
 
