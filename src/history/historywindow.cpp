@@ -1,10 +1,12 @@
 #include "history/historywindow.h"
 
 #include "common/usermessages.h"
+#include "common/windowfont.h"
 #include "history/runcomparison.h"
 #include "history/runrestore.h"
 #include "results/csvexport.h"
 #include "results/csvsavecommand.h"
+#include "results/resultsfilterbar.h"
 #include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 #include "results/resultsview.h"
@@ -13,6 +15,7 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -53,8 +56,9 @@ QWidget *toolWindow(QWidget *owner, const QString &title, const QString &objectN
     return window;
 }
 
-// A past run's table: sorted by the query window's three orders and saved as
-// its CSV; nothing here fetches.
+// A past run's table: sorted by the query window's three orders, filtered and
+// exported with the query window's filter bar, saved as its CSV; nothing here
+// fetches.
 class RunTableWindow final : public QWidget
 {
 public:
@@ -67,6 +71,8 @@ public:
         setWindowTitle(
             QStringLiteral("%1 — %2").arg(text::fromGbk(run.summary.seed),
                                           run.summary.started.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+        // The query window's: the columns and the filter boxes are sized for it.
+        setFont(tableWindowFont());
         resize(910, 500);
         history::fillTable(m_results, run);
         auto *layout = new QVBoxLayout(this);
@@ -87,7 +93,13 @@ public:
                     }
                 });
         tools->addStretch();
-        layout->addWidget(new ResultsView(&m_results, &m_shown, this));
+        auto *filters = new ResultsFilterBar(m_results, m_shown, messages, saveDialog, this);
+        filters->shownCount()->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        tools->addWidget(filters->shownCount());
+        layout->addWidget(filters);
+        auto *table = new ResultsView(&m_results, &m_shown, this);
+        table->setObjectName(QStringLiteral("RunTable"));
+        layout->addWidget(table);
     }
 
 private:

@@ -11,9 +11,9 @@ class UserMessages;
 
 // The run history: every recorded batch, newest first (date, seed, pages,
 // rows, failures, state). 打开 shows a run's table in a window of its own
-// (sortable, saved as CSV, never fetching), 比较 two runs of one seed side
-// by side, 删除 removes runs, 继续 asks for a run that did not finish to be
-// continued in the query window.
+// (sortable, with the view filters and 导出…, saved as CSV, never fetching),
+// 比较 two runs of one seed side by side, 删除 removes runs, 继续 asks for a
+// run that did not finish to be continued in the query window.
 class HistoryWindow final : public QWidget
 {
     Q_OBJECT

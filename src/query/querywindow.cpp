@@ -4,17 +4,18 @@
 #include "common/datafolder.h"
 #include "common/marketcookie.h"
 #include "common/usermessages.h"
+#include "common/windowfont.h"
 #include "common/windowplacement.h"
 #include "query/querywindowcaption.h"
 #include "results/keywordvisit.h"
 #include "results/opportunitychart.h"
+#include "results/resultsfilterbar.h"
 #include "results/resultsview.h"
 #include "text/gbk.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -51,24 +52,6 @@ QSettings userSettings()
     return QSettings(datafolder::filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
 }
 
-// A bound typed in a filter box: empty or unreadable means none.
-std::optional<double> boundIn(const QLineEdit *edit)
-{
-    return ResultsModel::numberIn(edit->text().toLatin1());
-}
-
-// SimSun where it is installed, otherwise the first font with
-// Chinese characters; 12 pixels high either way.
-QFont windowFont()
-{
-    QFont font;
-    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
-    const QString simSun = QStringLiteral("SimSun");
-    font.setFamily(chinese.contains(simSun) ? simSun : chinese.value(0, font.family()));
-    font.setPixelSize(12);
-    return font;
-}
-
 QString settingsFile()
 {
     return datafolder::filePath(QStringLiteral("settings.ini"));
@@ -81,10 +64,10 @@ const QString profileKey = QStringLiteral("crawling/profile");
 QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &browser,
                          SaveFileDialog &saveDialog, QWidget *parent)
     : QWidget(parent), m_session(session), m_messages(messages), m_browser(browser), m_save(saveDialog),
-      m_export(saveDialog), m_scheduler(&m_results, [this] { return keywordFilter(); })
+      m_scheduler(&m_results, [this] { return keywordFilter(); })
 {
     setWindowTitle(QStringLiteral("Quillmarsh"));
-    setFont(windowFont());
+    setFont(tableWindowFont());
     setFixedSize(clientWidth, clientHeight + filterBarHeight);
     centreOnScreen(this);
 
@@ -102,8 +85,9 @@ QueryWindow::QueryWindow(UserSession &session, UserMessages &messages, Browser &
     createToolRow();
     createTable();
     createCrawlBar();
+    // The status bar holds the filter bar's count.
+    createFilterBar(saveDialog);
     createStatusBar();
-    createFilterBar();
 
     const auto showMessage = [this](const QString &text) {
         Q_EMIT messageDue();
@@ -280,78 +264,29 @@ void QueryWindow::createStatusBar()
     m_statusBar->addWidget(m_failedPanel);
     m_failedPanel->hide();
     // "显示 X / Y" while a view filter is set.
-    m_shownLabel = new QLabel(m_statusBar);
-    m_shownLabel->setObjectName(QStringLiteral("ShownCount"));
-    m_shownLabel->setFixedWidth(
-        metrics.horizontalAdvance(QStringLiteral("显示 %1 / %1").arg(largestShownCount)) +
-        metrics.averageCharWidth());
-    m_statusBar->addWidget(m_shownLabel);
-    m_shownLabel->hide();
+    m_statusBar->addWidget(m_viewFilters->shownCount());
 }
 
-void QueryWindow::createFilterBar()
+void QueryWindow::createFilterBar(SaveFileDialog &saveDialog)
 {
     auto *layout = new QHBoxLayout(m_filterBar);
     layout->setContentsMargins(8, 3, 8, 3);
     layout->setSpacing(4);
-    const auto label = [this, layout](const char *caption) {
-        auto *shown = new QLabel(QString::fromUtf8(caption), m_filterBar);
-        layout->addWidget(shown);
-        return shown;
-    };
-    const auto box = [this, layout](const char *name, int width, const char *hint) {
-        auto *edit = new QLineEdit(m_filterBar);
-        edit->setObjectName(QString::fromLatin1(name));
-        edit->setFixedWidth(width);
-        edit->setPlaceholderText(QString::fromUtf8(hint));
-        edit->setClearButtonEnabled(width > 90);
-        layout->addWidget(edit);
-        return edit;
-    };
-
-    label("排除词");
-    m_exclusionEdit = box("ExclusionEdit", 130, "空格或逗号分隔");
+    layout->addWidget(new QLabel(QStringLiteral("排除词"), m_filterBar));
+    m_exclusionEdit = new QLineEdit(m_filterBar);
+    m_exclusionEdit->setObjectName(QStringLiteral("ExclusionEdit"));
+    m_exclusionEdit->setFixedWidth(130);
+    m_exclusionEdit->setPlaceholderText(QStringLiteral("空格或逗号分隔"));
+    m_exclusionEdit->setClearButtonEnabled(true);
     m_exclusionEdit->setToolTip(QStringLiteral("含有其中任一词（不分大小写）的相关关键词不再加入查询队列"));
-    m_excludedLabel = label("");
+    layout->addWidget(m_exclusionEdit);
+    m_excludedLabel = new QLabel(m_filterBar);
     m_excludedLabel->setObjectName(QStringLiteral("ExcludedCount"));
+    layout->addWidget(m_excludedLabel);
     layout->addSpacing(8);
-    // A caption, then the lower and the upper bound.
-    const auto range = [&label, &box](const char *caption, const char *lowName, const char *lowHint,
-                                      const char *highName, const char *highHint, int width) {
-        label(caption);
-        QLineEdit *low = box(lowName, width, lowHint);
-        label("–");
-        return std::pair{low, box(highName, width, highHint)};
-    };
-    std::tie(m_minItemsEdit, m_maxItemsEdit) =
-        range("宝贝数量", "MinItemsEdit", "最少", "MaxItemsEdit", "最多", 46);
-    label("成交≥");
-    m_minSalesEdit = box("MinSalesEdit", 40, "");
-    std::tie(m_minPriceEdit, m_maxPriceEdit) =
-        range("价格", "MinPriceEdit", "最低", "MaxPriceEdit", "最高", 40);
-    label("机会≥");
-    m_minOpportunityEdit = box("MinOpportunityEdit", 40, "");
-    m_textFilterEdit = box("TextFilterEdit", 90, "筛选文字");
-    layout->addStretch(1);
 
-    auto *exportButton = new QPushButton(QStringLiteral("导出…"), m_filterBar);
-    exportButton->setObjectName(QStringLiteral("ExportButton"));
-    auto *exportMenu = new QMenu(exportButton);
-    exportMenu->setObjectName(QStringLiteral("ExportMenu"));
-    const std::pair<const char *, tableexport::Format> formats[] = {
-        {"CSV（UTF-8）…", tableexport::Format::Utf8Csv},
-        {"Excel 工作簿（XLSX）…", tableexport::Format::Xlsx},
-        {"JSON…", tableexport::Format::Json}};
-    for (const auto &[caption, format] : formats) {
-        connect(exportMenu->addAction(QString::fromUtf8(caption)), &QAction::triggered, this,
-                [this, format] { exportResults(format); });
-    }
-    exportMenu->addSeparator();
-    m_exportShownOnly = exportMenu->addAction(QStringLiteral("只导出显示的行"));
-    m_exportShownOnly->setCheckable(true);
-    exportButton->setMenu(exportMenu);
-    exportButton->setFixedWidth(64);
-    layout->addWidget(exportButton);
+    m_viewFilters = new ResultsFilterBar(m_results, m_shown, m_messages, saveDialog, m_filterBar);
+    layout->addWidget(m_viewFilters, 1);
 
     m_chartButton = new QPushButton(QStringLiteral("图表"), m_filterBar);
     m_chartButton->setObjectName(QStringLiteral("ChartButton"));
@@ -366,28 +301,17 @@ void QueryWindow::createFilterBar()
     m_chart->hide();
     connect(m_chart, &OpportunityChart::shownRowClicked, m_resultsView, &ResultsView::selectShownRow);
 
-    for (QLineEdit *bound : {m_minItemsEdit, m_maxItemsEdit, m_minSalesEdit, m_minPriceEdit, m_maxPriceEdit,
-                             m_minOpportunityEdit, m_textFilterEdit})
-        connect(bound, &QLineEdit::textChanged, this, &QueryWindow::applyViewFilter);
-    for (const auto rowsChanged : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(&m_shown, rowsChanged, this, &QueryWindow::showShownCount);
-    connect(&m_shown, &QAbstractItemModel::modelReset, this, &QueryWindow::showShownCount);
-    connect(&m_results, &QAbstractItemModel::rowsInserted, this, &QueryWindow::showShownCount);
-
     m_exclusionEdit->setText(userSettings().value(exclusionKey).toString());
     m_excludedWords = KeywordFilter::exclusionWords(m_exclusionEdit->text());
     connect(m_exclusionEdit, &QLineEdit::textChanged, this, &QueryWindow::exclusionTextChanged);
     showExcludedCount(0);
-    showShownCount();
 
     // After the table, in the order they stand.
-    QWidget *previous = m_resultsView;
-    for (QWidget *next : std::initializer_list<QWidget *>{
-             m_exclusionEdit, m_minItemsEdit, m_maxItemsEdit, m_minSalesEdit, m_minPriceEdit, m_maxPriceEdit,
-             m_minOpportunityEdit, m_textFilterEdit, exportButton, m_chartButton}) {
-        setTabOrder(previous, next);
-        previous = next;
-    }
+    QList<QWidget *> chain{m_resultsView, m_exclusionEdit};
+    chain += m_viewFilters->tabChain();
+    chain.append(m_chartButton);
+    for (int i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
 }
 
 void QueryWindow::exclusionTextChanged(const QString &text)
@@ -395,26 +319,6 @@ void QueryWindow::exclusionTextChanged(const QString &text)
     m_excludedWords = KeywordFilter::exclusionWords(text);
     QSettings settings = userSettings();
     settings.setValue(exclusionKey, text);
-}
-
-void QueryWindow::applyViewFilter()
-{
-    ViewFilter filter;
-    filter.minItems = boundIn(m_minItemsEdit);
-    filter.maxItems = boundIn(m_maxItemsEdit);
-    filter.minSales = boundIn(m_minSalesEdit);
-    filter.minPrice = boundIn(m_minPriceEdit);
-    filter.maxPrice = boundIn(m_maxPriceEdit);
-    filter.minOpportunity = boundIn(m_minOpportunityEdit);
-    filter.text = text::toGbk(m_textFilterEdit->text());
-    m_shown.setViewFilter(filter);
-    showShownCount();
-}
-
-void QueryWindow::showShownCount()
-{
-    m_shownLabel->setText(QStringLiteral("显示 %1 / %2").arg(m_shown.rowCount()).arg(m_results.rowCount()));
-    m_shownLabel->setVisible(!(m_shown.viewFilter() == ViewFilter{}));
 }
 
 void QueryWindow::showExcludedCount(int excluded)
@@ -427,17 +331,6 @@ void QueryWindow::setChartShown(bool shown)
     m_chart->setVisible(shown);
     setFixedSize(clientWidth + (shown ? chartWidth : 0), clientHeight + filterBarHeight);
     m_chartButton->setChecked(shown);
-}
-
-void QueryWindow::exportResults(tableexport::Format format)
-{
-    const QList<int> positions =
-        m_exportShownOnly->isChecked() ? m_shown.shownPositions() : tableexport::allPositions(m_results);
-    try {
-        m_export.run(format, m_results, positions);
-    } catch (const AppError &error) {
-        m_messages.showError(error);
-    }
 }
 
 void QueryWindow::copySelectedKeyword()

@@ -3,7 +3,6 @@
 #include "query/batchscheduler.h"
 #include "query/settingsdialog.h"
 #include "results/csvsavecommand.h"
-#include "results/exportcommand.h"
 #include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
 
@@ -11,7 +10,6 @@
 #include <QWidget>
 
 class Browser;
-class QAction;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -19,14 +17,15 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QStatusBar;
+class ResultsFilterBar;
 class ResultsView;
 class SaveFileDialog;
 class UserMessages;
 class UserSession;
 
 // The query window: the tool row (keyword box, must-contain box, batch, stop,
-// save and the three sort buttons), the filter bar (exclusion words, view
-// filters, export, chart), the results table with its right-click menu, the
+// save and the three sort buttons), the filter bar (exclusion words, then the
+// view filters and export of ResultsFilterBar, then chart), the results table with its right-click menu, the
 // three-panel status bar and the chart panel beside them when it is shown. It only lays out and wires:
 // batches run in the scheduler, rows and sorting live in the results model, saving and visiting in their core
 // commands.
@@ -65,8 +64,6 @@ public Q_SLOTS:
     void sortByItemCount();
     void visitSelectedKeyword();
     void copySelectedKeyword();
-    // 导出…: every column of all rows, or of the rows shown when exportShownOnly.
-    void exportResults(tableexport::Format format);
     void setChartShown(bool shown);
     void clearKeywordBox(); // a mouse click in the box does this
     // Opens 设置 without blocking; OK applies the values from the next batch
@@ -88,7 +85,7 @@ protected:
 private:
     void createToolRow();
     void createTable();
-    void createFilterBar();
+    void createFilterBar(SaveFileDialog &saveDialog);
     void createStatusBar();
     void createCrawlBar();
     void showFailedCount(int failed);
@@ -98,15 +95,12 @@ private:
     void loadSettings();
     void applySettings(const SettingsDialog::Values &values);
     void showExcludedCount(int excluded);
-    void applyViewFilter();
-    void showShownCount();
     void exclusionTextChanged(const QString &text);
 
     UserSession &m_session;
     UserMessages &m_messages;
     Browser &m_browser;
     CsvSaveCommand m_save;
-    ExportCommand m_export;
     QWidget *m_loginWindow = nullptr;
 
     QFrame *m_toolRow = nullptr;
@@ -129,15 +123,7 @@ private:
     QFrame *m_filterBar = nullptr;
     QLineEdit *m_exclusionEdit = nullptr;
     QLabel *m_excludedLabel = nullptr;
-    QLineEdit *m_minItemsEdit = nullptr;
-    QLineEdit *m_maxItemsEdit = nullptr;
-    QLineEdit *m_minSalesEdit = nullptr;
-    QLineEdit *m_minPriceEdit = nullptr;
-    QLineEdit *m_maxPriceEdit = nullptr;
-    QLineEdit *m_minOpportunityEdit = nullptr;
-    QLineEdit *m_textFilterEdit = nullptr;
-    QLabel *m_shownLabel = nullptr;
-    QAction *m_exportShownOnly = nullptr;
+    ResultsFilterBar *m_viewFilters = nullptr;
     QPushButton *m_chartButton = nullptr;
     OpportunityChart *m_chart = nullptr;
     // The exclusion words as the scheduler reads them, folded once per edit.

@@ -473,6 +473,23 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("ExclusionEdit"));
     }
 
+    // From the exclusion words on through the view filters, 导出… and 图表, which
+    // live in a bar of their own.
+    void filterBarTabOrder()
+    {
+        Fixture f;
+        QVERIFY(f.showActive());
+        f.control<QWidget>("ExclusionEdit")->setFocus(Qt::TabFocusReason);
+        QStringList order;
+        for (int i = 0; i < 9; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order.append(QApplication::focusWidget()->objectName());
+        }
+        QCOMPARE(order, QStringLiteral("MinItemsEdit MaxItemsEdit MinSalesEdit MinPriceEdit MaxPriceEdit "
+                                       "MinOpportunityEdit TextFilterEdit ExportButton ChartButton")
+                            .split(QLatin1Char(' ')));
+    }
+
     void captionOnEveryActivation()
     {
         Fixture f;
