@@ -358,29 +358,29 @@ int runQuery(const QueryOptions &options)
     ResultsModel results;
     // Only the JSON lists each row's items; the other formats need not keep them.
     results.setKeepsListedItems(options.output.format == tableexport::Format::Json);
-    BatchRun batch(&results,
-                   KeywordFilter{runOptions.filterText, runOptions.mustContain, runOptions.excludedWords});
+    auto batch = std::make_unique<BatchRun>(
+        &results, KeywordFilter{runOptions.filterText, runOptions.mustContain, runOptions.excludedWords});
     if (options.fetchTimeoutMs)
-        batch.scheduler().setFetchTimeout(*options.fetchTimeoutMs);
-    batch.scheduler().setProfile(options.profile);
-    batch.scheduler().setCrawlSettings(options.crawl);
-    batch.scheduler().setCookie(options.cookie);
+        batch->scheduler().setFetchTimeout(*options.fetchTimeoutMs);
+    batch->scheduler().setProfile(options.profile);
+    batch->scheduler().setCrawlSettings(options.crawl);
+    batch->scheduler().setCookie(options.cookie);
     std::optional<HistoryRecorder> recorder;
     if (database) {
-        recorder.emplace(database.get(), &batch.scheduler(), [&runOptions] { return runOptions; });
+        recorder.emplace(database.get(), &batch->scheduler(), [&runOptions] { return runOptions; });
         QObject::connect(&*recorder, &HistoryRecorder::stopped, &consoleoutput::printErrorLine);
     }
     InterruptWatcher interrupts;
     bool interrupted = false;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &batch, [&] {
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, batch.get(), [&] {
         interrupted = true;
-        batch.stop();
+        batch->stop();
     });
     QEventLoop loop;
-    QObject::connect(&batch, &BatchRun::finished, &loop, &QEventLoop::quit);
+    QObject::connect(batch.get(), &BatchRun::finished, &loop, &QEventLoop::quit);
     if (resumed) {
-        batch.resume(*resumed, recorder ? &*recorder : nullptr);
-    } else if (!batch.start(options.seed)) {
+        batch->resume(*resumed, recorder ? &*recorder : nullptr);
+    } else if (!batch->start(options.seed)) {
         return UsageError;
     }
     loop.exec();
@@ -392,13 +392,24 @@ int runQuery(const QueryOptions &options)
         loop.exec();
     }
 
+    // The queue, its index and the network go before the table is written:
+    // at a hundred thousand keywords they are a quarter of the batch's memory.
+    recorder.reset();
+    batch.reset();
+
     sortTable(results, options.sortBy);
-    ResultsFilterModel written(&results);
-    ViewFilter filter;
-    filter.minOpportunity = options.minOpportunity;
-    written.setViewFilter(filter);
-    const int code =
-        writeTable(results, written.shownPositions(), options.output.format, options.output.file);
+    QList<int> positions;
+    if (options.minOpportunity) {
+        ResultsFilterModel written(&results);
+        ViewFilter filter;
+        filter.minOpportunity = options.minOpportunity;
+        written.setViewFilter(filter);
+        positions = written.shownPositions();
+    } else {
+        // Every row: a filter model would only cost its mapping.
+        positions = tableexport::allPositions(results);
+    }
+    const int code = writeTable(results, positions, options.output.format, options.output.file);
     return code == Success && interrupted ? Interrupted : code;
 }
 
