@@ -7,10 +7,12 @@
 
 #include <QFile>
 #include <QIODevice>
+#include <QLibrary>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <charconv>
 #include <numeric>
+#include <type_traits>
 #include <xlsxwriter.h>
 
 namespace tableexport {
@@ -106,17 +108,67 @@ bool isPlainNumber(QByteArrayView cell)
            std::all_of(cell.begin(), cell.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
 }
 
+// libxlsxwriter, loaded at the first workbook written rather than with the
+// program: it brings OpenSSL's libcrypto along, whose start-up alone keeps
+// about 1.5 MB resident, and most batches never write a workbook.
+struct XlsxWriter
+{
+    decltype(&::workbook_new_opt) workbook_new_opt = nullptr;
+    decltype(&::workbook_add_worksheet) workbook_add_worksheet = nullptr;
+    decltype(&::workbook_add_format) workbook_add_format = nullptr;
+    decltype(&::format_set_bold) format_set_bold = nullptr;
+    decltype(&::worksheet_write_string) worksheet_write_string = nullptr;
+    decltype(&::worksheet_write_number) worksheet_write_number = nullptr;
+    decltype(&::worksheet_set_column) worksheet_set_column = nullptr;
+    decltype(&::worksheet_freeze_panes) worksheet_freeze_panes = nullptr;
+    decltype(&::workbook_close) workbook_close = nullptr;
+    decltype(&::lxw_strerror) lxw_strerror = nullptr;
+    QString problem; // why the library is missing; empty once loaded
+
+    // Throws AppError when the library cannot be loaded.
+    static const XlsxWriter &loaded()
+    {
+        static const XlsxWriter writer = [] {
+            XlsxWriter functions;
+            // Never unloaded: a QLibrary going away leaves the library loaded.
+            QLibrary library(QStringLiteral("xlsxwriter"), 4);
+            const auto resolve = [&library, &functions](auto &function, const char *name) {
+                function =
+                    reinterpret_cast<std::remove_reference_t<decltype(function)>>(library.resolve(name));
+                if (!function && functions.problem.isEmpty())
+                    functions.problem = library.errorString();
+            };
+            resolve(functions.workbook_new_opt, "workbook_new_opt");
+            resolve(functions.workbook_add_worksheet, "workbook_add_worksheet");
+            resolve(functions.workbook_add_format, "workbook_add_format");
+            resolve(functions.format_set_bold, "format_set_bold");
+            resolve(functions.worksheet_write_string, "worksheet_write_string");
+            resolve(functions.worksheet_write_number, "worksheet_write_number");
+            resolve(functions.worksheet_set_column, "worksheet_set_column");
+            resolve(functions.worksheet_freeze_panes, "worksheet_freeze_panes");
+            resolve(functions.workbook_close, "workbook_close");
+            resolve(functions.lxw_strerror, "lxw_strerror");
+            return functions;
+        }();
+        if (!writer.problem.isEmpty())
+            throw AppError(
+                QStringLiteral("The spreadsheet library could not be loaded: %1").arg(writer.problem));
+        return writer;
+    }
+};
+
 void writeXlsxFile(const QString &path, const ResultsModel &results, const QList<int> &positions)
 {
+    const XlsxWriter &xlsx = XlsxWriter::loaded();
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go straight to disk in order
     const QByteArray nativePath = QFile::encodeName(path);
-    lxw_workbook *workbook = workbook_new_opt(nativePath.constData(), &options);
+    lxw_workbook *workbook = xlsx.workbook_new_opt(nativePath.constData(), &options);
     if (!workbook)
         throw AppError(QStringLiteral("The spreadsheet could not be started"));
-    lxw_worksheet *sheet = workbook_add_worksheet(workbook, nullptr);
-    lxw_format *bold = workbook_add_format(workbook);
-    format_set_bold(bold);
+    lxw_worksheet *sheet = xlsx.workbook_add_worksheet(workbook, nullptr);
+    lxw_format *bold = xlsx.workbook_add_format(workbook);
+    xlsx.format_set_bold(bold);
 
     // Widths in characters: wide enough for the header and the longest cell,
     // CJK characters counting double, never wider than a screenful.
@@ -130,7 +182,7 @@ void writeXlsxFile(const QString &path, const ResultsModel &results, const QList
     for (int column = 0; column < ResultsModel::ColumnCount; ++column) {
         const QString header = text::fromGbk(ResultsModel::header(column));
         widen(column, header);
-        worksheet_write_string(sheet, 0, lxw_col_t(column), header.toUtf8().constData(), bold);
+        xlsx.worksheet_write_string(sheet, 0, lxw_col_t(column), header.toUtf8().constData(), bold);
     }
     lxw_row_t row = 1;
     for (const int position : positions) {
@@ -142,18 +194,20 @@ void writeXlsxFile(const QString &path, const ResultsModel &results, const QList
             widen(column, shown);
             // A string cell never runs as a formula, whatever it starts with.
             if (ResultsModel::sortKindOf(column) == ResultsModel::SortKind::Numeric && isPlainNumber(cell))
-                worksheet_write_number(sheet, row, lxw_col_t(column), *ResultsModel::numberIn(cell), nullptr);
+                xlsx.worksheet_write_number(sheet, row, lxw_col_t(column), *ResultsModel::numberIn(cell),
+                                            nullptr);
             else
-                worksheet_write_string(sheet, row, lxw_col_t(column), shown.toUtf8().constData(), nullptr);
+                xlsx.worksheet_write_string(sheet, row, lxw_col_t(column), shown.toUtf8().constData(),
+                                            nullptr);
         }
         ++row;
     }
     for (int column = 0; column < ResultsModel::ColumnCount; ++column)
-        worksheet_set_column(sheet, lxw_col_t(column), lxw_col_t(column), widths[column], nullptr);
-    worksheet_freeze_panes(sheet, 1, 0);
-    const lxw_error closed = workbook_close(workbook);
+        xlsx.worksheet_set_column(sheet, lxw_col_t(column), lxw_col_t(column), widths[column], nullptr);
+    xlsx.worksheet_freeze_panes(sheet, 1, 0);
+    const lxw_error closed = xlsx.workbook_close(workbook);
     if (closed != LXW_NO_ERROR)
-        throw AppError(QString::fromUtf8(lxw_strerror(closed)));
+        throw AppError(QString::fromUtf8(xlsx.lxw_strerror(closed)));
 }
 
 } // namespace
