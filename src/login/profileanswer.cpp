@@ -5,8 +5,9 @@
 #include "text/gbk.h"
 
 #include <QDomDocument>
-#include <QRegularExpression>
 #include <QXmlStreamReader>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -50,18 +51,58 @@ void checkShape(const QByteArray &answer, const QList<QByteArray> &lines)
     }
 }
 
+bool isWordByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool isSpaceByte(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// Where the value of the pseudo-attribute version="…" (or '…') stands in the
+// text of an XML declaration: its first byte and its length.
+std::optional<std::pair<qsizetype, qsizetype>> versionValue(QByteArrayView declaration)
+{
+    static constexpr QByteArrayView name("version");
+    for (qsizetype at = declaration.indexOf(name); at >= 0; at = declaration.indexOf(name, at + 1)) {
+        if (at > 0 && isWordByte(declaration[at - 1]))
+            continue;
+        qsizetype i = at + name.size();
+        const auto skipSpaces = [&] {
+            while (i < declaration.size() && isSpaceByte(declaration[i]))
+                ++i;
+        };
+        skipSpaces();
+        if (i >= declaration.size() || declaration[i] != '=')
+            continue;
+        ++i;
+        skipSpaces();
+        if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\''))
+            continue;
+        const char quote = declaration[i];
+        const qsizetype end = declaration.indexOf(quote, i + 1);
+        if (end < 0)
+            continue;
+        return std::pair{i + 1, end - i - 1};
+    }
+    return std::nullopt;
+}
+
 // The XML reader knows only version 1.0 and refuses any other; the version an
 // answer declares is never looked at beyond being there, so it is read as 1.0.
 QByteArray readAsVersionOne(QByteArray answer)
 {
-    static const QRegularExpression version(QStringLiteral(R"(\bversion\s*=\s*(["'])([^"']+)\1)"));
     const qsizetype declarationEnd = answer.indexOf("?>");
     if (!answer.startsWith("<?xml") || declarationEnd < 0)
         return answer;
-    // Latin-1 keeps the byte offsets.
-    const QRegularExpressionMatch match = version.match(QString::fromLatin1(answer.first(declarationEnd)));
-    if (match.hasMatch())
-        answer.replace(match.capturedStart(2), match.capturedLength(2), "1.0");
+    const auto value = versionValue(QByteArrayView(answer).first(declarationEnd));
+    if (value && value->second > 0) {
+        const QByteArrayView version = QByteArrayView(answer).sliced(value->first, value->second);
+        if (!version.contains('"') && !version.contains('\''))
+            answer.replace(value->first, value->second, "1.0");
+    }
     return answer;
 }
 
@@ -83,11 +124,13 @@ QDomDocument parseAnswer(const QList<QByteArray> &lines)
 // The version of the XML declaration; empty without one.
 QString declaredVersion(const QDomDocument &document)
 {
-    static const QRegularExpression version(QStringLiteral(R"(\bversion\s*=\s*(["'])(.*?)\1)"));
     for (QDomNode node = document.firstChild(); !node.isNull(); node = node.nextSibling()) {
         const QDomProcessingInstruction instruction = node.toProcessingInstruction();
-        if (!instruction.isNull() && instruction.target() == QLatin1String("xml"))
-            return version.match(instruction.data()).captured(2);
+        if (!instruction.isNull() && instruction.target() == QLatin1String("xml")) {
+            const QByteArray data = instruction.data().toUtf8();
+            const auto value = versionValue(data);
+            return value ? QString::fromUtf8(data.sliced(value->first, value->second)) : QString();
+        }
     }
     return {};
 }

@@ -122,6 +122,9 @@ private Q_SLOTS:
         row("version 2.0, single quotes")
             << profileAnswer(eleven, R"(<?xml version='2.0' encoding="UTF-8"?>)") << LoginResult::Accepted
             << QString() << plainValues(11);
+        row("version 1.1, spaces around =")
+            << profileAnswer(eleven, "<?xml version = \t\"1.1\" standalone='yes'?>") << LoginResult::Accepted
+            << QString() << plainValues(11);
         row("indented") << profileAnswer(eleven, R"(<?xml version="1.0"?>)", "\r\n    ")
                         << LoginResult::Accepted << QString() << plainValues(11);
         row("twelve fields") << profileAnswer(plainFields(12)) << LoginResult::Accepted << QString()
