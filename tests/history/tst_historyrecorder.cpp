@@ -1,3 +1,4 @@
+#include "batchcontents.h"
 #include "history/historydatabase.h"
 #include "history/historyrecorder.h"
 #include "history/runrestore.h"
@@ -120,22 +121,8 @@ struct Batch
         return stored && history::resume(*stored, results, scheduler, recorder.get()) && ended.wait(waitMs);
     }
 
-    QList<ByteList> rows() const
-    {
-        QList<ByteList> list;
-        for (int i = 0; i < results.rowCount(); ++i) {
-            const ResultRow row = results.row(i);
-            list.append(ByteList(row.begin(), row.end()));
-        }
-        return list;
-    }
-    ByteList queued() const
-    {
-        ByteList lines;
-        for (int i = 0; i < scheduler.queueCount(); ++i)
-            lines.append(scheduler.queue().line(i));
-        return lines;
-    }
+    QList<ByteList> rows() const { return testsupport::tableRows(results); }
+    ByteList queued() const { return testsupport::queueLines(scheduler.queue()); }
 
     KeywordFilter filter;
     ResultsModel results;

@@ -1,3 +1,4 @@
+#include "batchcontents.h"
 #include "gbkliteral.h"
 #include "keywordgraph.h"
 #include "query/batchscheduler.h"
@@ -87,22 +88,8 @@ struct Batch
             list.append(arguments.at(0).toString());
         return list;
     }
-    QList<ByteList> rows() const
-    {
-        QList<ByteList> list;
-        for (int i = 0; i < results.rowCount(); ++i) {
-            const ResultRow row = results.row(i);
-            list.append(ByteList(row.begin(), row.end()));
-        }
-        return list;
-    }
-    ByteList queued() const
-    {
-        ByteList lines;
-        for (int i = 0; i < scheduler.queueCount(); ++i)
-            lines.append(scheduler.queue().line(i));
-        return lines;
-    }
+    QList<ByteList> rows() const { return testsupport::tableRows(results); }
+    ByteList queued() const { return testsupport::queueLines(scheduler.queue()); }
     bool waitForEnd(int ends = 1)
     {
         return QTest::qWaitFor([&] { return ended.count() >= ends; }, waitMs);
