@@ -175,7 +175,8 @@ void ResultsModel::addRow(const ResultRow &row, const RowDetails &details)
     slots[ItemsSlot] = items;
     const StoredRow stored = store(slots, sharesParent ? m_rows[at - 1].parentRow : at);
     beginInsertRows({}, at, at);
-    m_order.append(at);
+    if (!m_order.isEmpty())
+        m_order.append(at);
     m_rows.append(stored);
     endInsertRows();
 }
@@ -201,7 +202,7 @@ ResultRow ResultsModel::row(int position) const
 
 QList<ListedItem> ResultsModel::listedItems(int position) const
 {
-    QByteArrayView packed = slotOf(m_rows[m_order[position]], ItemsSlot);
+    QByteArrayView packed = slotOf(m_rows[indexAt(position)], ItemsSlot);
     const auto field = [&packed] {
         quint32 size = 0;
         std::memcpy(&size, packed.data(), sizeof size);
@@ -372,17 +373,17 @@ void ResultsModel::sort(int column, SortKind kind, Qt::SortOrder order)
             int position;
         };
         std::vector<Entry> entries;
-        entries.reserve(m_order.size());
-        for (int position = 0; position < m_order.size(); ++position)
-            entries.push_back({std::move(keys[m_order[position]]), position});
+        entries.reserve(m_rows.size());
+        for (int position = 0; position < m_rows.size(); ++position)
+            entries.push_back({std::move(keys[indexAt(position)]), position});
         std::stable_sort(entries.begin(), entries.end(),
                          [&](const Entry &a, const Entry &b) { return rowOrder.compare(a.key, b.key) < 0; });
 
         Q_EMIT layoutAboutToBeChanged({}, VerticalSortHint);
-        QList<int> reordered(m_order.size());
+        QList<int> reordered(m_rows.size());
         std::vector<int> newPositions(entries.size());
         for (int position = 0; position < int(entries.size()); ++position) {
-            reordered[position] = m_order[entries[position].position];
+            reordered[position] = indexAt(entries[position].position);
             newPositions[entries[position].position] = position;
         }
         m_order = std::move(reordered);
@@ -463,7 +464,7 @@ bool ResultsModel::setData(const QModelIndex &index, const QVariant &value, int 
     // Only the number cell is editable, and only what is shown changes.
     if (!index.isValid() || index.column() != Number || role != Qt::EditRole)
         return false;
-    StoredRow &row = m_rows[m_order[index.row()]];
+    StoredRow &row = m_rows[indexAt(index.row())];
     const QByteArray number = text::toGbk(value.toString());
     std::array<QByteArrayView, SlotCount> slots = slotsOf(row);
     slots[Number] = number;

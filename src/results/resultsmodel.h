@@ -82,7 +82,7 @@ public:
     // valid until the model next changes; opportunity and revenue are worked
     // out from the row's cells when read, and their bytes stay only until that
     // column is read again.
-    QByteArrayView cell(int position, int column) const { return cellOf(m_order[position], column); }
+    QByteArrayView cell(int position, int column) const { return cellOf(indexAt(position), column); }
     // A copy of the row's six cells read from its page at a position.
     ResultRow row(int position) const;
     // The items the row's page listed, as far as they are kept.
@@ -169,7 +169,10 @@ private:
     // Rows stay where they were added; a sort rewrites only the display
     // order, so it moves one index per row and never a row.
     QList<StoredRow> m_rows;
-    QList<int> m_order; // display position -> index in m_rows
+    // Display position -> index in m_rows; empty while the rows stand in the
+    // order they were added, so a batch that is never sorted does without it.
+    QList<int> m_order;
+    int indexAt(int position) const { return m_order.isEmpty() ? position : m_order[position]; }
     bool m_keepsListedItems = true;
     // The last opportunity and revenue read, which cell() gives views of.
     mutable std::array<QByteArray, 2> m_workedOut;
