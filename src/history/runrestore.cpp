@@ -42,7 +42,8 @@ bool resume(const StoredRun &run, ResultsModel &results, BatchScheduler &schedul
 {
     if (!scheduler.batchButtonEnabled())
         return false;
-    CrawlSettings crawl = scheduler.crawlSettings();
+    const CrawlSettings own = scheduler.crawlSettings();
+    CrawlSettings crawl = own;
     crawl.maxKeywords = run.options.maxKeywords;
     crawl.maxDepth = run.options.maxDepth;
     crawl.retries = run.options.retries;
@@ -51,7 +52,10 @@ bool resume(const StoredRun &run, ResultsModel &results, BatchScheduler &schedul
     fillTable(results, run);
     if (recorder)
         recorder->continueRun(run.summary.id);
-    return scheduler.resume(progressOf(run));
+    const bool resumed = scheduler.resume(progressOf(run));
+    // The run's limits are its own: the next batch walks by the caller's settings again.
+    scheduler.setCrawlSettings(own);
+    return resumed;
 }
 
 } // namespace history

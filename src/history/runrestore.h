@@ -13,9 +13,10 @@ namespace history {
 void fillTable(ResultsModel &results, const StoredRun &run);
 // Where the run stood, for BatchScheduler::resume.
 BatchScheduler::Progress progressOf(const StoredRun &run);
-// Continues the run (read with its queue) in the scheduler: its rows back in
-// the table, emptied first, and the recorder, if any, writing on into it.
-// False, nothing changed, while the scheduler runs a batch.
+// Continues the run (read with its queue) in the scheduler, under the limits
+// it began with: its rows back in the table, emptied first, and the recorder,
+// if any, writing on into it. The scheduler's own settings are what later
+// batches take. False, nothing changed, while the scheduler runs a batch.
 bool resume(const StoredRun &run, ResultsModel &results, BatchScheduler &scheduler,
             HistoryRecorder *recorder);
 

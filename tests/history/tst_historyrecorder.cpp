@@ -262,6 +262,14 @@ private Q_SLOTS:
         for (const ByteList &candidates : emitted)
             for (const QByteArray &candidate : candidates)
                 QVERIFY(text::foldCase(candidate).contains(word));
+
+        // Those limits were the run's alone: the next batch walks by the scheduler's own settings.
+        resumed.scheduler.stop();
+        QSignalSpy nextEnded(&resumed.scheduler, &BatchScheduler::ended);
+        QVERIFY(resumed.scheduler.start(text::toGbk(seed)));
+        QVERIFY(nextEnded.wait(waitMs));
+        QVERIFY2(resumed.scheduler.pagesDone() > 25,
+                 qPrintable(QString::number(resumed.scheduler.pagesDone())));
     }
 
     // A file the previous schema wrote opens upgraded, its runs intact and
