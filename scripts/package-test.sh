@@ -78,11 +78,18 @@ completions() {
 # A command-line batch against the installed simulator.
 start_simulator /usr/bin/quillmarsh-sim --graph-size 20
 trap cleanup EXIT
-QUILLMARSH_PASSWORD=demo quillmarsh-cli query --user demo --sort sales --csv "$work/table.csv" 连衣裙 2>/dev/null
+QUILLMARSH_DATA_DIR=$work/data QUILLMARSH_PASSWORD=demo \
+    quillmarsh-cli query --user demo --sort sales --csv "$work/table.csv" 连衣裙 2>/dev/null
 rows=$(($(wc -l <"$work/table.csv") - 1))
 ((rows > 0)) || fail "the batch made no rows"
 [[ $(iconv -f GBK -t UTF-8 "$work/table.csv") == *连衣裙* ]] || fail "the table does not hold the seed"
 echo "package-test: the installed quillmarsh-cli made $rows rows from the installed quillmarsh-sim"
+# The spreadsheet library is loaded only when a workbook is written: the
+# package's dependencies must bring it.
+QUILLMARSH_DATA_DIR=$work/data quillmarsh-cli export 1 --format xlsx --out "$work/table.xlsx" ||
+    fail "the recorded run could not be exported as a workbook"
+unzip -l "$work/table.xlsx" | grep -q 'xl/worksheets/sheet1.xml' || fail "the workbook has no sheet"
+echo "package-test: the recorded run was exported as a workbook"
 
 # The desktop program, started as the menu starts it: the Exec line of its
 # entry (without field codes), for a user who has no data folder yet.
