@@ -5,6 +5,7 @@
 #include "results/resultscolourproxy.h"
 #include "results/resultsfiltermodel.h"
 #include "results/resultsmodel.h"
+#include "text/gbk.h"
 
 #include <QApplication>
 #include <QBuffer>
