@@ -426,9 +426,9 @@ void Database::record(qint64 run, const QList<PageRecord> &pages, const QList<Sc
             retry.addBindValue(scheduled.after);
             d->exec(retry);
         }
-        QSqlQuery &counters = d->prepared(QStringLiteral("UPDATE runs SET queued = queued + ?, pages = pages "
-                                                         "+ ?, rows = rows + ?, failures = failures + ?,"
-                                                         " excluded = excluded + ? WHERE id = ?"));
+        QSqlQuery &counters = d->prepared(
+            QStringLiteral("UPDATE runs SET queued = queued + ?, pages = pages + ?, rows = rows + ?,"
+                           " failures = failures + ?, excluded = excluded + ? WHERE id = ?"));
         counters.addBindValue(queued);
         counters.addBindValue(done);
         counters.addBindValue(rows);
