@@ -383,7 +383,7 @@ void Database::reopenRun(qint64 id)
     d->exec(update);
 }
 
-void Database::record(qint64 run, const QList<PageRecord> &pages, const QList<ScheduledRetry> &retries)
+void Database::record(qint64 run, const QList<PageRecord> &pages, const QList<PendingRetry> &retries)
 {
     d->inTransaction([&] {
         QSqlQuery &queue = d->prepared(
@@ -419,9 +419,9 @@ void Database::record(qint64 run, const QList<PageRecord> &pages, const QList<Sc
         }
         QSqlQuery &retry = d->prepared(
             QStringLiteral("INSERT INTO retries (run, line, attempt, after) VALUES (?, ?, ?, ?)"));
-        for (const ScheduledRetry &scheduled : retries) {
+        for (const PendingRetry &scheduled : retries) {
             retry.addBindValue(run);
-            retry.addBindValue(scheduled.line);
+            retry.addBindValue(scheduled.position);
             retry.addBindValue(scheduled.attempt);
             retry.addBindValue(scheduled.after);
             d->exec(retry);
@@ -510,7 +510,7 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
     select.finish();
 
     QSet<int> done; // lines with an outcome
-    QList<ScheduledRetry> scheduled;
+    QList<PendingRetry> scheduled;
 
     // A snapshot: a writer in another process cannot slip lines in between the two reads.
     d->inTransaction([&] {
@@ -545,8 +545,8 @@ std::optional<StoredRun> Database::run(qint64 id, RunParts parts)
     // Waiting: the last retry of each line without an outcome, in its place among the others.
     QSet<int> waiting;
     for (auto retry = scheduled.crbegin(); retry != scheduled.crend(); ++retry) {
-        if (!done.contains(retry->line) && !waiting.contains(retry->line)) {
-            waiting.insert(retry->line);
+        if (!done.contains(retry->position) && !waiting.contains(retry->position)) {
+            waiting.insert(retry->position);
             run.retries.prepend(*retry);
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "query/pageoutcome.h"
+#include "query/pendingretry.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -80,25 +81,17 @@ struct QueuedKeyword
     int parent = -1; // the line whose page listed it; -1 for the seed
 };
 
-// A failed keyword waiting for another try when the run was cut short.
-struct ScheduledRetry
-{
-    int line = 0;
-    int attempt = 1; // the try it waits for
-    int after = 0;   // tried once every line before this one was dispatched
-};
-
 // A run as far as it went: enough to show its table or to continue it.
 struct StoredRun
 {
     RunSummary summary;
     RunOptions options;
-    QList<QueuedKeyword> queue;    // empty unless asked for
-    int position = 0;              // the first line with neither an outcome nor a retry waiting
-    QSet<int> handled;             // later lines with either (a retried line ends after them)
-    QList<ScheduledRetry> retries; // waiting, in the order they fell due
-    int rowsMade = 0;              // rows numbered before the run began plus its rows
-    int excludedCount = 0;         // candidates its exclusion words kept out of the queue
+    QList<QueuedKeyword> queue;  // empty unless asked for
+    int position = 0;            // the first line with neither an outcome nor a retry waiting
+    QSet<int> handled;           // later lines with either (a retried line ends after them)
+    QList<PendingRetry> retries; // waiting when it was cut short, in the order they fell due
+    int rowsMade = 0;            // rows numbered before the run began plus its rows
+    int excludedCount = 0;       // candidates its exclusion words kept out of the queue
     // Each row's six cells, then its details (depth, parent keyword, and the
     // title, price and sales of each listed item), in the order they were made.
     QList<QList<QByteArray>> rows;
@@ -137,7 +130,7 @@ public:
         QList<QByteArray> excluded; // candidates the page listed that an exclusion word kept out
     };
     // Writes pages and the retries scheduled among them in one transaction.
-    void record(qint64 run, const QList<PageRecord> &pages, const QList<ScheduledRetry> &retries = {});
+    void record(qint64 run, const QList<PageRecord> &pages, const QList<PendingRetry> &retries = {});
     void endRun(qint64 run, RunState state);
 
     // Newest first.

@@ -94,7 +94,7 @@ void HistoryRecorder::pageHandled(int position, PageOutcome outcome)
     commitSoon();
 }
 
-void HistoryRecorder::retryScheduled(const BatchScheduler::Retry &retry)
+void HistoryRecorder::retryScheduled(const PendingRetry &retry)
 {
     if (m_run == 0)
         return;

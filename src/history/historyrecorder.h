@@ -46,7 +46,7 @@ private:
     void rowAdded(int position, const ResultRow &row, const RowDetails &details);
     void keywordsExcluded(int position, const QList<QByteArray> &candidates);
     void pageHandled(int position, PageOutcome outcome);
-    void retryScheduled(const BatchScheduler::Retry &retry);
+    void retryScheduled(const PendingRetry &retry);
     // Commits now when the last commit is old enough, else within commitIntervalMs.
     void commitSoon();
     void end(history::RunState state);
@@ -62,7 +62,7 @@ private:
     // history numbers a run's lines from its seed.
     int m_firstLine = 0;
     QList<history::Database::PageRecord> m_pending;
-    QList<history::ScheduledRetry> m_pendingRetries;
+    QList<PendingRetry> m_pendingRetries;
     history::Database::PageRecord m_current;
     QElapsedTimer m_sinceCommit;
     QTimer m_commitTimer;

@@ -30,8 +30,7 @@ BatchScheduler::Progress progressOf(const StoredRun &run)
     }
     progress.nextPosition = run.position;
     progress.handled = run.handled;
-    for (const ScheduledRetry &retry : run.retries)
-        progress.retries.append({retry.line, retry.attempt, retry.after});
+    progress.retries = run.retries;
     progress.rowsMade = run.rowsMade;
     progress.failedCount = run.summary.failures;
     progress.excludedCount = run.excludedCount;

@@ -70,8 +70,8 @@ public:
     int pagesDone = 0;
     int excludedCount = 0;
     bool batchButtonEnabled = true;
-    std::deque<Dispatch> inFlight; // in dispatch order, which is commit order
-    std::deque<Retry> retries;     // in the order they fell due, so by after
+    std::deque<Dispatch> inFlight;    // in dispatch order, which is commit order
+    std::deque<PendingRetry> retries; // in the order they fell due, so by after
     // Index 0 stands for the thread's shared manager; more are made for more
     // than six fetches at once.
     std::vector<std::unique_ptr<QNetworkAccessManager>> extraManagers;
@@ -334,7 +334,7 @@ void BatchScheduler::dispatchNext()
             return;
         }
         if (retryDue) {
-            const Retry retry = d->retries.front();
+            const PendingRetry retry = d->retries.front();
             d->retries.pop_front();
             fetch(retry.position, retry.attempt);
         } else {

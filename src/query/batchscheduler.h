@@ -5,6 +5,7 @@
 #include "query/keywordfilter.h"
 #include "query/keywordqueue.h"
 #include "query/pageoutcome.h"
+#include "query/pendingretry.h"
 #include "results/resultsmodel.h"
 
 #include <QByteArray>
@@ -64,15 +65,6 @@ public:
     // parsed.
     void stop();
 
-    // A keyword whose fetch failed, waiting for another try: it is fetched
-    // again once every line before after has been dispatched.
-    struct Retry
-    {
-        int position;
-        int attempt; // the try it waits for, 1 for the first retry
-        int after;
-    };
-
     // Where a batch that was cut short stood: its queue in order, the line
     // the next dispatch takes, the retries waiting, the rows numbered so far,
     // its failures and its excluded candidates.
@@ -86,7 +78,7 @@ public:
         QSet<int> handled;
         // In the order they fell due; their lines are in handled when at or
         // after nextPosition.
-        QList<Retry> retries;
+        QList<PendingRetry> retries;
         int rowsMade = 0;
         int failedCount = 0;
         int excludedCount = 0;
@@ -146,7 +138,7 @@ Q_SIGNALS:
     void rowAdded(int position, const ResultRow &row, const RowDetails &details);
     void keywordsExcluded(int position, const QList<QByteArray> &candidates);
     void pageHandled(int position, PageOutcome outcome);
-    void retryScheduled(const BatchScheduler::Retry &retry);
+    void retryScheduled(const PendingRetry &retry);
 
 private:
     class Private;

@@ -131,6 +131,29 @@ struct Batch
     std::unique_ptr<HistoryRecorder> recorder;
 };
 
+// Texts as the history file packs them: each one's length (4 bytes,
+// little-endian), then its bytes.
+QByteArray packed(const ByteList &texts)
+{
+    QByteArray bytes;
+    for (const QByteArray &text : texts) {
+        const quint32 length = qToLittleEndian(quint32(text.size()));
+        bytes.append(reinterpret_cast<const char *>(&length), sizeof length).append(text);
+    }
+    return bytes;
+}
+
+ByteList unpacked(const QByteArray &bytes)
+{
+    ByteList texts;
+    for (qsizetype at = 0; at + 4 <= bytes.size();) {
+        const quint32 length = qFromLittleEndian<quint32>(bytes.constData() + at);
+        texts.append(bytes.mid(at + 4, length));
+        at += 4 + length;
+    }
+    return texts;
+}
+
 // The file through a connection of the test's own.
 QList<ByteList> excludedPerPage(const QString &historyFile)
 {
@@ -142,15 +165,7 @@ QList<ByteList> excludedPerPage(const QString &historyFile)
         if (db.open() && query.exec(QStringLiteral("SELECT excluded FROM pages WHERE excluded IS NOT NULL "
                                                    "ORDER BY line"))) {
             while (query.next()) {
-                // Packed as lengths (4 bytes, little-endian) and bytes.
-                const QByteArray packed = query.value(0).toByteArray();
-                ByteList words;
-                for (qsizetype at = 0; at + 4 <= packed.size();) {
-                    const quint32 length = qFromLittleEndian<quint32>(packed.constData() + at);
-                    words.append(packed.mid(at + 4, length));
-                    at += 4 + length;
-                }
-                pages.append(words);
+                pages.append(unpacked(query.value(0).toByteArray()));
             }
         }
     }
@@ -317,13 +332,8 @@ private Q_SLOTS:
                 query.addBindValue(line == 0 ? -1 : 0);
                 QVERIFY(query.exec());
             }
-            QByteArray cells;
-            for (const QByteArray &cell : reference.rows().value(0) + ByteList{"0", ""}) {
-                const quint32 length = qToLittleEndian(quint32(cell.size()));
-                cells.append(reinterpret_cast<const char *>(&length), 4).append(cell);
-            }
             QVERIFY(query.prepare(QStringLiteral("INSERT INTO pages VALUES (1, 0, 1, 0, ?)")));
-            query.addBindValue(cells);
+            query.addBindValue(packed(reference.rows().value(0) + ByteList{"0", ""}));
             QVERIFY(query.exec());
         }
         QSqlDatabase::removeDatabase(QStringLiteral("writer"));
